@@ -1,0 +1,180 @@
+#include "MainThreadQueue.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <deque>
+#include <memory>
+#include <mutex>
+
+#include "Handles.h"
+#include "uDebugUtils.h"
+
+namespace MainThread {
+namespace {
+
+constexpr UINT kWakeMessage = WM_APP + 0x51;
+const wchar_t kWindowClass[] = L"VeldraMainThreadQueue";
+
+struct TState {
+  std::mutex Lock;
+  std::deque<TQueuedCall> Pending;
+  HWND Window = nullptr;
+  DWORD MainThreadId = 0;
+  bool Finalized = false;
+  TExceptionHandler Handler;
+};
+
+TState& State() {
+  static TState state;
+  return state;
+}
+
+void HandleEscaped(const Exception& e) {
+  TExceptionHandler handler;
+  {
+    std::lock_guard guard(State().Lock);
+    handler = State().Handler;
+  }
+  if (handler) {
+    try {
+      handler(e);
+      return;
+    } catch (...) {
+      // A failing handler must not take the loop down; log below instead.
+    }
+  }
+  if (auto* logger = GlobalLogger()) logger->Error(e);
+}
+
+void RunOne(TQueuedCall& call) {
+  try {
+    call();
+  } catch (const EAbort&) {
+    // Silent by design.
+  } catch (...) {
+    HandleEscaped(*CurrentExceptionAsObject());
+  }
+}
+
+LRESULT CALLBACK QueueWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
+  if (msg == kWakeMessage) {
+    ProcessPending();
+    return 0;
+  }
+  return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+}  // namespace
+
+void Initialize() {
+  TState& s = State();
+  s.MainThreadId = GetCurrentThreadId();
+  s.Finalized = false;
+  if (s.Window) return;
+  WNDCLASSW wc = {};
+  wc.lpfnWndProc = QueueWindowProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = kWindowClass;
+  RegisterClassW(&wc);
+  s.Window = CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+}
+
+void Finalize() {
+  std::deque<TQueuedCall> dropped;
+  TState& s = State();
+  {
+    std::lock_guard guard(s.Lock);
+    s.Finalized = true;
+    dropped.swap(s.Pending);
+  }
+  if (s.Window) {
+    DestroyWindow(s.Window);
+    s.Window = nullptr;
+  }
+}
+
+bool IsMainThread() { return GetCurrentThreadId() == State().MainThreadId; }
+
+void Queue(TQueuedCall call) {
+  TState& s = State();
+  bool wake;
+  {
+    std::lock_guard guard(s.Lock);
+    if (s.Finalized || !s.Window) return;
+    wake = s.Pending.empty();
+    s.Pending.push_back(std::move(call));
+  }
+  // One wake message per batch; the window drains the whole queue.
+  if (wake) PostMessageW(s.Window, kWakeMessage, 0, 0);
+}
+
+bool Synchronize(const TQueuedCall& call) {
+  if (IsMainThread()) {
+    call();
+    return true;
+  }
+  struct TWait {
+    UniqueHandle Done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    std::shared_ptr<Exception> Failure;
+    bool Ran = false;
+  };
+  auto wait = std::make_shared<TWait>();
+  Queue([wait, &call] {
+    try {
+      call();
+    } catch (...) {
+      wait->Failure = CurrentExceptionAsObject();
+    }
+    wait->Ran = true;
+    SetEvent(wait->Done.get());
+  });
+  // Wake up now and then to notice a finalized queue that dropped the call.
+  for (;;) {
+    if (WaitForSingleObject(wait->Done.get(), 100) == WAIT_OBJECT_0) break;
+    std::lock_guard guard(State().Lock);
+    if (State().Finalized) return false;
+  }
+  if (wait->Failure) wait->Failure->Raise();
+  return wait->Ran;
+}
+
+void SetExceptionHandler(TExceptionHandler handler) {
+  std::lock_guard guard(State().Lock);
+  State().Handler = std::move(handler);
+}
+
+int ProcessPending() {
+  TState& s = State();
+  int ran = 0;
+  for (;;) {
+    TQueuedCall call;
+    {
+      std::lock_guard guard(s.Lock);
+      if (s.Pending.empty()) return ran;
+      call = std::move(s.Pending.front());
+      s.Pending.pop_front();
+    }
+    RunOne(call);
+    ++ran;
+  }
+}
+
+bool PumpUntil(const std::function<bool()>& pred, unsigned timeoutMs) {
+  ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  while (!pred()) {
+    ULONGLONG now = GetTickCount64();
+    if (now >= deadline) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 20)),
+                              QS_ALLINPUT);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    ProcessPending();
+  }
+  return true;
+}
+
+}  // namespace MainThread

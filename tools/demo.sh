@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# The demo command: prepares the machine, builds Launcher.exe and runs it under
+# Wine. With a display the window opens; without one it runs under Xvfb and the
+# screenshots are saved to the printed folder.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+tools/bootstrap.sh
+# shellcheck source=wine-session.sh
+source tools/wine-session.sh
+cmake --preset default >/dev/null
+cmake --build --preset default
+preset=default
+if ! can_run_32bit; then
+  echo "demo: this machine cannot run 32-bit processes; running the 64-bit build" >&2
+  preset=x64
+  cmake --preset x64 >/dev/null
+  cmake --build --preset x64
+fi
+build_dir=$root/build; [ "$preset" = x64 ] && build_dir=$root/build-x64
+had_display=${DISPLAY:-}
+trap wine_session_end EXIT
+wine_session_begin "$build_dir"
+"$build_dir/wine-run" "$build_dir/Launcher.exe"
+echo "demo: Launcher.exe ended"
