@@ -38,6 +38,9 @@ wine_session_begin() {
     touch "$WINEPREFIX/.launcher-ready"
   fi
   wineserver -p >/dev/null 2>&1 || true
+  # Start the prefix's background services now, detached from the test
+  # runner's output: a service inheriting ctest's pipe would keep it waiting.
+  "$WINELOADER" wineboot >/dev/null 2>&1 </dev/null || true
 }
 
 wine_session_end() {
