@@ -1,0 +1,207 @@
+"""The repository service stand-in and the sample repository it serves.
+
+These run on Linux alone: they check that the stand-in answers in the public
+service's shapes from real git data, so that scenarios against it mean something.
+"""
+import hashlib
+import json
+import socket
+import subprocess
+import sys
+import urllib.error
+import urllib.request
+from pathlib import Path
+
+import pytest
+
+TOOLS = Path(__file__).resolve().parents[2] / "tools"
+sys.path.insert(0, str(TOOLS / "service"))
+sys.path.insert(0, str(TOOLS / "samplerepo"))
+from generate import generate  # noqa: E402
+from repository_service import RepositoryService  # noqa: E402
+
+API = "/repos/ORMUND42/veldra_public"
+RAW = "/ORMUND42/veldra_public"
+
+
+@pytest.fixture(scope="module")
+def sample(tmp_path_factory):
+    return generate(tmp_path_factory.mktemp("sample") / "repo")
+
+
+@pytest.fixture
+def service(sample, tmp_path):
+    svc = RepositoryService(sample["path"], record_file=tmp_path / "requests.jsonl").start()
+    yield svc
+    svc.stop()
+
+
+def fetch(service, path, accept=None, data=None):
+    request = urllib.request.Request(service.url + path, data=data, headers={"Accept": accept} if accept else {})
+    try:
+        with urllib.request.urlopen(request, timeout=10) as reply:
+            return reply.status, dict(reply.headers), reply.read()
+    except urllib.error.HTTPError as error:
+        return error.code, dict(error.headers), error.read()
+
+
+def git(repo, *args):
+    return subprocess.run(["git", "-C", repo, *args], check=True, capture_output=True).stdout
+
+
+def blob_hash(data):
+    return hashlib.sha1(b"blob %d\x00" % len(data) + data).hexdigest()
+
+
+def test_head_commit_text_and_its_variants(service, sample):
+    cases = [  # behaviour, branch, expected status, expected body (None: JSON error)
+        ({}, "main", 200, sample["main"][-1].encode()),
+        ({}, "qa", 200, sample["qa"][-1].encode()),
+        ({"head_trailing_newline": True}, "main", 200, sample["main"][-1].encode() + b"\n"),
+        ({"head_status": 404}, "main", 404, None),
+        ({"head_status": 403}, "main", 403, None),
+        ({}, "no-such-branch", 422, None),
+    ]
+    for behaviour, branch, status, body in cases:
+        service.behaviour.update(behaviour)
+        got_status, headers, got_body = fetch(service, f"{API}/commits/{branch}", "application/vnd.github.sha")
+        assert got_status == status, (behaviour, branch)
+        assert "x-ratelimit-remaining" in {k.lower() for k in headers}
+        if body is None:
+            assert json.loads(got_body)["message"]
+        else:
+            assert got_body == body
+            assert headers["Content-Type"].startswith("application/vnd.github.sha")
+        service.behaviour.update(head_status=None, head_trailing_newline=False)
+    # Without the sha media type the public API answers with the commit object.
+    _, _, body = fetch(service, f"{API}/commits/main", "application/vnd.github+json")
+    assert json.loads(body)["sha"] == sample["main"][-1]
+
+
+def test_trees_list_git_objects_with_sizes_and_blob_hashes(service, sample):
+    status, headers, body = fetch(service, f"{API}/git/trees/main", "application/vnd.github+json")
+    root = json.loads(body)
+    assert status == 200 and headers["Content-Type"].startswith("application/json")
+    assert root["sha"] == git(sample["path"], "rev-parse", "main^{tree}").decode().strip()
+    entries = {e["path"]: e for e in root["tree"]}
+    assert entries["data"]["type"] == "tree" and entries[".upgrade"]["type"] == "tree"
+    launcher = entries["Launcher.exe"]
+    content = git(sample["path"], "show", "main:Launcher.exe")
+    assert (launcher["size"], launcher["sha"]) == (len(content), blob_hash(content))
+    # A folder's url lists it; recursive=1 gives every path below, relative to it.
+    _, _, body = fetch(service, entries["data"]["url"].removeprefix(service.url) + "?recursive=1")
+    nested = {e["path"]: e for e in json.loads(body)["tree"]}
+    assert "maps/north/.part_0_0.png" in nested and nested["maps"]["type"] == "tree"
+    assert "text/кириллица.txt" in nested
+    _, _, body = fetch(service, entries["bin"]["url"].removeprefix(service.url))
+    assert [e["path"] for e in json.loads(body)["tree"]] == ["sub", "tool.dll"]
+    # The commit named in the request: the tree of that commit.
+    _, _, body = fetch(service, f"{API}/git/trees/{sample['main'][0]}")
+    assert "data/text/obsolete.txt" not in body.decode() and "Launcher.exe" in body.decode()
+    service.behaviour["tree_sha"] = "commit"
+    _, _, body = fetch(service, f"{API}/git/trees/{sample['main'][0]}")
+    assert json.loads(body)["sha"] == sample["main"][0]
+    assert fetch(service, f"{API}/git/trees/{'0' * 40}")[0] == 404
+
+
+def test_change_lists_lead_from_every_release_to_the_head(service, sample):
+    for branch in ("main", "qa"):
+        releases = sample[branch]
+        processing = releases[0]
+        visited = [processing]
+        while processing != releases[-1]:
+            status, _, change_list = fetch(service, f"{RAW}/{branch}/.upgrade/{processing}")
+            assert status == 200
+            expected = git(sample["path"], "diff", "--name-status", "-M", processing,
+                           releases[len(visited)], "--", ".", ":(exclude).upgrade")
+            assert change_list == expected
+            _, _, body = fetch(service, f"{API}/commits?sha={branch}&path=.upgrade/{processing}")
+            processing = json.loads(body)[0]["sha"]
+            visited.append(processing)
+        assert visited == releases
+        # The head has no change list yet.
+        status, _, body = fetch(service, f"{RAW}/{branch}/.upgrade/{releases[-1]}")
+        assert (status, body) == (404, b"404: Not Found")
+
+
+def test_sample_change_lists_hold_renames_quoted_paths_and_the_player_subtree(sample):
+    text = git(sample["path"], "show", f"main:.upgrade/{sample['main'][0]}").decode()
+    lines = text.splitlines()
+    assert "R100\tdata/text/old_name.txt\tdata/text/new_name.txt" in lines
+    assert "D\tdata/text/obsolete.txt" in lines
+    assert "M\tdata/campanings/mods/example_mod.txt" in lines
+    assert any(line.startswith('A\t"data/text/\\320\\272') and line.endswith('.txt"') for line in lines)
+    files = git(sample["path"], "ls-tree", "-r", "--name-only", "qa").decode().split()
+    for needed in ("Launcher.exe", "VELDRA.exe", "data/maps/north/settings.ini",
+                   "data/maps/south/.part_1_0.png", "data/campanings/mods/example_mod.txt"):
+        assert needed in files
+
+
+def test_contents_metadata_points_at_the_raw_file(service, sample):
+    status, _, body = fetch(service, f"{API}/contents/Launcher.exe?ref=qa", "application/vnd.github+json")
+    meta = json.loads(body)
+    assert status == 200 and meta["type"] == "file"
+    status, _, data = fetch(service, meta["download_url"].removeprefix(service.url))
+    assert status == 200 and (len(data), blob_hash(data)) == (meta["size"], meta["sha"])
+    assert fetch(service, f"{API}/contents/Missing.exe?ref=main")[0] == 404
+    assert fetch(service, f"{API}/contents/Launcher.exe?ref=nope")[0] == 404
+
+
+def test_raw_files_and_missing_things(service, sample):
+    cases = [  # path, status, body or None (compare with git)
+        (f"{RAW}/main/data/config.ini", 200, None),
+        (f"{RAW}/qa/data/config.ini", 200, None),
+        (f"{RAW}/main/data/text/%D0%BA%D0%B8%D1%80%D0%B8%D0%BB%D0%BB%D0%B8%D1%86%D0%B0.txt", 200,
+         "Привет\n".encode()),
+        (f"{RAW}/main/data", 404, b"404: Not Found"),
+        (f"{RAW}/main/no/such/file", 404, b"404: Not Found"),
+        (f"{RAW}/no-branch/data/config.ini", 404, b"404: Not Found"),
+        ("/someone/else/main/data/config.ini", 404, b"404: Not Found"),
+    ]
+    for path, status, body in cases:
+        got_status, _, got_body = fetch(service, path)
+        assert got_status == status, path
+        if body is None:
+            branch = path.split("/")[3]
+            body = git(sample["path"], "show", f"{branch}:data/config.ini")
+        assert got_body == body, path
+
+
+def test_rate_limit_headers_follow_the_behaviour(service):
+    def remaining():
+        return {k.lower(): v for k, v in fetch(service, f"{API}/git/trees/main")[1].items()}.get("x-ratelimit-remaining")
+    first = int(remaining())
+    assert int(remaining()) == first - 1
+    service.behaviour["ratelimit_remaining"] = 9
+    assert remaining() == "9"
+    service.behaviour["ratelimit_remaining"] = "absent"
+    assert remaining() is None
+
+
+def test_every_request_is_recorded_and_collect_bodies_are_kept_exactly(service, tmp_path):
+    body = '{"client_id": "0011", "events": [{"name": "x", "params": {"version": "1"}}]}'.encode()
+    path = "/mp/collect?measurement_id=G-1&api_secret=s"
+    assert fetch(service, path, data=body)[0] == 204
+    fetch(service, f"{RAW}/main/readme.txt")
+    recorded = [json.loads(line) for line in (tmp_path / "requests.jsonl").read_text().splitlines()]
+    assert [(r["method"], r["path"]) for r in recorded] == [("POST", path), ("GET", f"{RAW}/main/readme.txt")]
+    assert recorded[0]["body"].encode() == body and recorded[0]["status"] == 204
+    assert service.requests("/mp/collect")[0]["headers"]["content-length"] == str(len(body))
+
+
+def test_dropped_collect_closes_without_an_answer(service):
+    service.behaviour["analytics"] = "drop"
+    host, port = service.server.server_address[:2]
+    with socket.create_connection((host, port), timeout=10) as s:
+        s.sendall(b"POST /mp/collect HTTP/1.1\r\nHost: x\r\nContent-Length: 2\r\n\r\n{}")
+        assert s.recv(100) == b""
+    assert service.requests("/mp/collect")[0]["body"] == "{}"
+
+
+def test_control_path_switches_behaviour(service):
+    status, _, body = fetch(service, "/_stand-in/behaviour", data=json.dumps({"head_status": 404}).encode())
+    assert status == 200 and json.loads(body)["behaviour"]["head_status"] == 404
+    assert fetch(service, f"{API}/commits/main", "application/vnd.github.sha")[0] == 404
+    assert fetch(service, "/_stand-in/behaviour", data=b'{"no_such": 1}')[0] == 400
+    fetch(service, "/_stand-in/reset", data=b"")
+    assert fetch(service, f"{API}/commits/main", "application/vnd.github.sha")[0] == 200

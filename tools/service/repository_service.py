@@ -1,0 +1,436 @@
+#!/usr/bin/env python3
+"""Local stand-in for the game's repository service: the GitHub REST API paths
+and the raw-content paths the launcher requests, answered from a local git
+repository, plus the analytics collection path. Every request is recorded.
+
+Usage: repository_service.py --repo PATH [--port N] [--host H] [--record FILE]
+                             [--port-file FILE]
+
+Port 0 picks a free port; the chosen one is printed ("listening on http://...")
+and written to --port-file. Behaviours for tests are switched by POSTing JSON to
+/_stand-in/behaviour (see README.md) or, in process, through
+RepositoryService.behaviour.
+"""
+import argparse
+import base64
+import json
+import sys
+import threading
+import time
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+from pathlib import Path
+from urllib.parse import parse_qs, unquote_to_bytes, urlsplit
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+from gitrepo import GitRepo  # noqa: E402
+
+REPOSITORY = "ORMUND42/veldra_public"
+JSON_TYPE = "application/json; charset=utf-8"
+SHA_TYPE = "application/vnd.github.sha; charset=utf-8"
+TEXT_TYPE = "text/plain; charset=utf-8"
+DOCS = "https://docs.github.com/rest"
+# The public API stops inlining file content above one mebibyte.
+CONTENT_INLINE_LIMIT = 1024 * 1024
+RAW_TYPES = {".png": "image/png", ".jpg": "image/jpeg", ".jpeg": "image/jpeg", ".bmp": "image/bmp"}
+
+
+def default_behaviour() -> dict:
+    return {
+        # Status of the head-commit request instead of the real answer (403 and
+        # 404 get the public service's bodies), or None.
+        "head_status": None,
+        # Append a line break to the head-commit text.
+        "head_trailing_newline": False,
+        # x-ratelimit-remaining: None counts down from the limit with every API
+        # request, a number is sent as is, "absent" leaves both headers out.
+        "ratelimit_remaining": None,
+        "ratelimit_limit": 5000,
+        # x-ratelimit-reset in seconds since 1970; None: an hour after start.
+        "ratelimit_reset": None,
+        # "sha" of a tree reply: "tree" (the tree object, as the public API
+        # answers) or "commit" (the commit the request named, when it named one).
+        "tree_sha": "tree",
+        # Analytics collection: "ok" answers 204, "drop" closes the connection
+        # without an answer, a number answers with that status.
+        "analytics": "ok",
+    }
+
+
+class Recorder:
+    """Keeps every request in memory and, when given a file, as JSON lines."""
+
+    def __init__(self, record_file=None):
+        self._lock = threading.Lock()
+        self._items = []
+        self._file = Path(record_file) if record_file else None
+        if self._file:
+            self._file.parent.mkdir(parents=True, exist_ok=True)
+            self._file.write_text("")
+
+    def add(self, item: dict) -> None:
+        with self._lock:
+            self._items.append(item)
+            if self._file:
+                with self._file.open("a", encoding="utf-8") as out:
+                    out.write(json.dumps(item, ensure_ascii=False) + "\n")
+
+    def items(self) -> list:
+        with self._lock:
+            return list(self._items)
+
+    def clear(self) -> None:
+        with self._lock:
+            self._items.clear()
+
+
+class RepositoryService:
+    """The server; start() runs it on a background thread, stop() ends it."""
+
+    def __init__(self, repo, port=0, host="127.0.0.1", record_file=None):
+        self.repo = GitRepo(repo)
+        self.behaviour = default_behaviour()
+        self.recorder = Recorder(record_file)
+        self.api_requests = 0
+        self.started = int(time.time())
+        self._lock = threading.Lock()
+        handler = type("Handler", (_Handler,), {"service": self})
+        self.server = ThreadingHTTPServer((host, port), handler)
+        self.server.daemon_threads = True
+        self._thread = None
+
+    @property
+    def url(self) -> str:
+        host, port = self.server.server_address[:2]
+        return f"http://{host}:{port}"
+
+    def start(self) -> "RepositoryService":
+        self._thread = threading.Thread(target=self.server.serve_forever, name="repository-service",
+                                        daemon=True)
+        self._thread.start()
+        return self
+
+    def stop(self) -> None:
+        self.server.shutdown()
+        self.server.server_close()
+        if self._thread:
+            self._thread.join()
+
+    def requests(self, path_prefix: str = "") -> list:
+        return [r for r in self.recorder.items() if r["path"].startswith(path_prefix)]
+
+    def next_remaining(self):
+        with self._lock:
+            self.api_requests += 1
+            value = self.behaviour["ratelimit_remaining"]
+            if value is None:
+                value = max(0, self.behaviour["ratelimit_limit"] - self.api_requests)
+            return value
+
+
+class _Handler(BaseHTTPRequestHandler):
+    service: RepositoryService
+    protocol_version = "HTTP/1.1"
+    server_version = "veldra-stand-in"
+
+    def log_message(self, fmt, *args):
+        pass
+
+    # --- plumbing -----------------------------------------------------------
+
+    def _record(self, status, body=b""):
+        item = {"time": time.time(), "method": self.command, "path": self.path,
+                "headers": {k.lower(): v for k, v in self.headers.items()}, "status": status}
+        if self.command == "POST":
+            item["body_base64"] = base64.b64encode(body).decode("ascii")
+            try:
+                item["body"] = body.decode("utf-8")
+            except UnicodeDecodeError:
+                pass
+        self.service.recorder.add(item)
+
+    def _reply(self, status, body: bytes, content_type, headers=None):
+        self.send_response(status)
+        if status != 204:
+            self.send_header("Content-Type", content_type)
+            self.send_header("Content-Length", str(len(body)))
+        for name, value in (headers or {}).items():
+            self.send_header(name, str(value))
+        self.send_header("Connection", "close")
+        self.end_headers()
+        if self.command != "HEAD" and status != 204:
+            self.wfile.write(body)
+        self.close_connection = True
+
+    def _api_headers(self):
+        b = self.service.behaviour
+        remaining = self.service.next_remaining()
+        if remaining == "absent":
+            return {}
+        reset = b["ratelimit_reset"] or self.service.started + 3600
+        return {"x-ratelimit-limit": b["ratelimit_limit"], "x-ratelimit-remaining": remaining,
+                "x-ratelimit-reset": reset, "x-ratelimit-used": max(0, b["ratelimit_limit"] - int(remaining)),
+                "x-ratelimit-resource": "core", "x-github-api-version-selected": "2022-11-28"}
+
+    def _api_json(self, status, value):
+        body = json.dumps(value, ensure_ascii=False, indent=2).encode("utf-8")
+        self._reply(status, body, JSON_TYPE, self._api_headers())
+        return status
+
+    def _api_error(self, status, message, docs=DOCS):
+        return self._api_json(status, {"message": message, "documentation_url": docs, "status": str(status)})
+
+    def _raw_not_found(self):
+        self._reply(404, b"404: Not Found", TEXT_TYPE)
+        return 404
+
+    def _base(self, kind):
+        return f"http://{self.headers.get('Host', '127.0.0.1')}"
+
+    # --- dispatch -----------------------------------------------------------
+
+    def do_GET(self):
+        self._dispatch(b"")
+
+    def do_HEAD(self):
+        self._dispatch(b"")
+
+    def do_POST(self):
+        length = int(self.headers.get("Content-Length") or 0)
+        self._dispatch(self.rfile.read(length) if length else b"")
+
+    def _dispatch(self, body):
+        status = None
+        try:
+            status = self._route(body)
+        except Exception as error:  # the stand-in reports its own faults as 500
+            self._reply(500, f"stand-in failure: {error!r}".encode(), TEXT_TYPE)
+            status = 500
+        finally:
+            if not self.path.startswith("/_stand-in/"):
+                self._record(status, body)
+
+    def _route(self, body):
+        parts = urlsplit(self.path)
+        query = parse_qs(parts.query, keep_blank_values=True)
+        # The request line arrives decoded as Latin-1; undo that before reading UTF-8.
+        path = unquote_to_bytes(parts.path.encode("latin-1", "replace")).decode("utf-8", "replace")
+        if path.startswith("/_stand-in/"):
+            return self._control(path, body)
+        if path == "/mp/collect" and self.command == "POST":
+            return self._collect()
+        if path.startswith("/repos/"):
+            return self._api(path[len("/repos/"):], query)
+        return self._raw(path)
+
+    # --- test control ---------------------------------------------------------
+
+    def _control(self, path, body):
+        service = self.service
+        if path == "/_stand-in/behaviour" and self.command == "POST":
+            update = json.loads(body or b"{}")
+            unknown = set(update) - set(default_behaviour())
+            if unknown:
+                self._reply(400, f"unknown behaviours {sorted(unknown)}".encode(), TEXT_TYPE)
+                return 400
+            service.behaviour.update(update)
+        elif path == "/_stand-in/reset" and self.command == "POST":
+            service.behaviour = default_behaviour()
+            service.recorder.clear()
+        elif path != "/_stand-in/requests":
+            self._reply(404, b"unknown control path", TEXT_TYPE)
+            return 404
+        reply = {"behaviour": service.behaviour, "requests": service.recorder.items()}
+        self._reply(200, json.dumps(reply, ensure_ascii=False).encode("utf-8"), JSON_TYPE)
+        return 200
+
+    # --- analytics ------------------------------------------------------------
+
+    def _collect(self):
+        mode = self.service.behaviour["analytics"]
+        if mode == "drop":
+            self.close_connection = True
+            return "dropped"
+        status = 204 if mode == "ok" else int(mode)
+        self._reply(status, b"", TEXT_TYPE)
+        return status
+
+    # --- raw content ----------------------------------------------------------
+
+    def _raw(self, path):
+        owner_repo = REPOSITORY + "/"
+        if not path.startswith("/" + owner_repo):
+            return self._raw_not_found()
+        ref, _, file_path = path[len(owner_repo) + 1:].partition("/")
+        data = self.service.repo.blob_at(ref, file_path) if file_path else None
+        if data is None:
+            return self._raw_not_found()
+        suffix = Path(file_path).suffix.lower()
+        content_type = RAW_TYPES.get(suffix)
+        if content_type is None:
+            content_type = TEXT_TYPE if b"\x00" not in data[:8000] else "application/octet-stream"
+        sha = self.service.repo.resolve(f"{ref}:{file_path}", "blob")
+        self._reply(200, data, content_type, {"ETag": f'"{sha}"', "Cache-Control": "max-age=300"})
+        return 200
+
+    # --- REST API -------------------------------------------------------------
+
+    def _api(self, rest, query):
+        if not (rest == REPOSITORY or rest.startswith(REPOSITORY + "/")):
+            return self._api_error(404, "Not Found")
+        rest = rest[len(REPOSITORY) + 1:]
+        if rest.startswith("commits/"):
+            return self._head_commit(rest[len("commits/"):])
+        if rest == "commits":
+            return self._commit_list(query)
+        if rest.startswith("git/trees/"):
+            return self._tree(rest[len("git/trees/"):], query)
+        if rest.startswith("git/blobs/"):
+            return self._blob(rest[len("git/blobs/"):])
+        if rest.startswith("contents/") or rest == "contents":
+            return self._contents(rest[len("contents/"):], query)
+        return self._api_error(404, "Not Found")
+
+    def _api_url(self, tail):
+        return f"{self._base('api')}/repos/{REPOSITORY}/{tail}"
+
+    def _commit_json(self, sha):
+        info = self.service.repo.commit(sha)
+        person = {"name": info.author_name, "email": info.author_email, "date": info.date}
+        return {
+            "sha": info.sha,
+            "node_id": "C_" + info.sha[:20],
+            "commit": {"author": person, "committer": person, "message": info.message,
+                       "tree": {"sha": info.tree, "url": self._api_url(f"git/trees/{info.tree}")},
+                       "url": self._api_url(f"git/commits/{info.sha}"), "comment_count": 0},
+            "url": self._api_url(f"commits/{info.sha}"),
+            "html_url": f"https://github.com/{REPOSITORY}/commit/{info.sha}",
+            "parents": [{"sha": p, "url": self._api_url(f"commits/{p}")} for p in info.parents],
+        }
+
+    def _head_commit(self, ref):
+        b = self.service.behaviour
+        if b["head_status"] == 403:
+            return self._api_error(403, "API rate limit exceeded for 127.0.0.1. (But here's the good news: "
+                                        "Authenticated requests get a higher rate limit.)",
+                                   "https://docs.github.com/rest/overview/rate-limits-for-the-rest-api")
+        if b["head_status"] is not None:
+            return self._api_error(int(b["head_status"]), "Not Found" if b["head_status"] == 404 else "Error")
+        sha = self.service.repo.resolve(ref)
+        if sha is None:
+            return self._api_error(422, f"No commit found for SHA: {ref}",
+                                   "https://docs.github.com/rest/commits/commits#get-a-commit")
+        if "application/vnd.github.sha" in self.headers.get("Accept", ""):
+            text = sha + ("\n" if b["head_trailing_newline"] else "")
+            self._reply(200, text.encode("ascii"), SHA_TYPE, self._api_headers())
+            return 200
+        return self._api_json(200, self._commit_json(sha))
+
+    def _commit_list(self, query):
+        ref = query.get("sha", ["main"])[0]
+        path = query.get("path", [None])[0]
+        per_page = min(100, int(query.get("per_page", ["30"])[0]))
+        page = max(1, int(query.get("page", ["1"])[0]))
+        sha = self.service.repo.resolve(ref)
+        if sha is None:
+            return self._api_error(404, f"No commit found for SHA: {ref}")
+        shas = self.service.repo.log(sha, path)[(page - 1) * per_page:page * per_page]
+        return self._api_json(200, [self._commit_json(s) for s in shas])
+
+    def _tree(self, ref, query):
+        repo = self.service.repo
+        tree = repo.resolve(ref, "tree")
+        if tree is None:
+            return self._api_error(404, "Not Found")
+        recursive = "recursive" in query
+        entries = []
+        for e in repo.ls_tree(tree, recursive):
+            item = {"path": e.path, "mode": e.mode, "type": e.type, "sha": e.sha}
+            if e.type == "blob":
+                item["size"] = e.size
+                item["url"] = self._api_url(f"git/blobs/{e.sha}")
+            elif e.type == "tree":
+                item["url"] = self._api_url(f"git/trees/{e.sha}")
+            entries.append(item)
+        sha = tree
+        if self.service.behaviour["tree_sha"] == "commit" and repo.object_type(ref) != "tree":
+            sha = repo.resolve(ref) or tree
+        return self._api_json(200, {"sha": sha, "url": self._api_url(f"git/trees/{tree}"),
+                                    "tree": entries, "truncated": False})
+
+    def _blob(self, sha):
+        repo = self.service.repo
+        if repo.object_type(sha) != "blob":
+            return self._api_error(404, "Not Found")
+        data = repo.blob(sha)
+        return self._api_json(200, {"sha": sha, "node_id": "B_" + sha[:20], "size": len(data),
+                                    "url": self._api_url(f"git/blobs/{sha}"),
+                                    "content": _base64_lines(data), "encoding": "base64"})
+
+    def _contents(self, path, query):
+        repo = self.service.repo
+        ref = (query.get("ref", [""])[0]) or "main"
+        if repo.resolve(ref) is None:
+            return self._api_error(404, f"No commit found for the ref {ref}")
+        path = path.strip("/")
+        kind = "tree"
+        if path:
+            kind = "blob" if repo.resolve(f"{ref}:{path}", "blob") else \
+                "tree" if repo.resolve(f"{ref}:{path}", "tree") else None
+        if kind == "blob":
+            return self._api_json(200, self._content_entry(ref, path, with_content=True))
+        if kind != "tree":
+            return self._api_error(404, "Not Found")
+        tree = repo.resolve(f"{ref}:{path}" if path else ref, "tree")
+        listing = [self._content_entry(ref, f"{path}/{e.path}".lstrip("/"), entry=e)
+                   for e in repo.ls_tree(tree, False)]
+        return self._api_json(200, listing)
+
+    def _content_entry(self, ref, path, with_content=False, entry=None):
+        repo = self.service.repo
+        if entry is None:
+            sha = repo.resolve(f"{ref}:{path}", "blob")
+            data = repo.blob(sha)
+            size, kind = len(data), "file"
+        else:
+            sha, size, kind = entry.sha, entry.size or 0, "file" if entry.type == "blob" else "dir"
+        item = {"name": path.rsplit("/", 1)[-1], "path": path, "sha": sha, "size": size,
+                "url": self._api_url(f"contents/{path}?ref={ref}"),
+                "html_url": f"https://github.com/{REPOSITORY}/{'blob' if kind == 'file' else 'tree'}/{ref}/{path}",
+                "git_url": self._api_url(f"git/{'blobs' if kind == 'file' else 'trees'}/{sha}"),
+                "download_url": f"{self._base('raw')}/{REPOSITORY}/{ref}/{path}" if kind == "file" else None,
+                "type": kind}
+        if with_content:
+            inline = size <= CONTENT_INLINE_LIMIT
+            item["content"] = _base64_lines(data) if inline else ""
+            item["encoding"] = "base64" if inline else "none"
+        item["_links"] = {"self": item["url"], "git": item["git_url"], "html": item["html_url"]}
+        return item
+
+
+def _base64_lines(data: bytes) -> str:
+    text = base64.b64encode(data).decode("ascii")
+    return "".join(text[i:i + 60] + "\n" for i in range(0, len(text), 60))
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--repo", required=True, type=Path, help="local git repository to serve")
+    parser.add_argument("--port", type=int, default=0, help="0 picks a free port")
+    parser.add_argument("--host", default="127.0.0.1")
+    parser.add_argument("--record", type=Path, help="JSON-lines file receiving every request")
+    parser.add_argument("--port-file", type=Path, help="file receiving the chosen port")
+    args = parser.parse_args()
+    service = RepositoryService(args.repo, args.port, args.host, args.record)
+    if args.port_file:
+        args.port_file.write_text(str(service.server.server_address[1]))
+    print(f"listening on {service.url}", flush=True)
+    try:
+        service.server.serve_forever()
+    except KeyboardInterrupt:
+        pass
+    finally:
+        service.server.server_close()
+
+
+if __name__ == "__main__":
+    main()
