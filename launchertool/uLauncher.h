@@ -1,0 +1,196 @@
+#pragma once
+// TfLauncher: the launcher's only window and the owner of all launcher state.
+// Its methods are spread over several files, one concern each (window/,
+// install/, game/, the update check and analytics files beside this header).
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Exceptions.h"
+#include "Handles.h"
+#include "window/SortedStringList.h"
+
+class THTTPAsyncContext;
+struct ITaskbarList3;
+
+enum TUpdateResult : uint8_t { urSuccess, urNothing };
+enum TGameStateRunning : uint8_t { gsrNone, gsrRunning, gsrRunned };
+
+// Update channels, indexed by the tag of the channel radio buttons.
+inline constexpr const wchar_t* Branches[] = {L"main", L"qa"};
+
+inline constexpr wchar_t kLauncherWindowClass[] = L"TfLauncher";
+inline constexpr wchar_t kLauncherCaption[] = L"VELDRA LAUNCHER";
+inline constexpr wchar_t kApplicationTitle[] = L"Launcher";
+
+// A started game process; the handles close when it is reset.
+struct TGameProcessInfo {
+  UniqueHandle Process;
+  UniqueHandle Thread;
+  DWORD ProcessId = 0;
+  DWORD ThreadId = 0;
+  void Reset() {
+    Process.reset();
+    Thread.reset();
+    ProcessId = ThreadId = 0;
+  }
+};
+
+class TfLauncher {
+ public:
+  TfLauncher();
+  ~TfLauncher();
+  TfLauncher(const TfLauncher&) = delete;
+  TfLauncher& operator=(const TfLauncher&) = delete;
+
+  // Creates the window and its controls and runs FormCreate. Returns false
+  // when the program has to end before the message loop (/removeOldAndClose).
+  bool Create(HINSTANCE instance);
+  HWND Handle() const { return FHandle; }
+  // True from the end of creation until the window starts closing: requests
+  // from outside (the pipe) may use the window only then.
+  bool IsReadyForRequests() const { return FReadyForRequests; }
+
+  // UI states: the only way other code changes what the user can do.
+  void StateChecking(bool startTimer);
+  void StateUpdateRequired();
+  void StateUpdateOptional();
+  void StateReady();
+  void SetBusy(bool busy);
+  void StateGettingFileList();
+  void StateFileLoading();
+  void CloseLauncher();
+  // Shows a status text in L_Update (the run's caption steps use it).
+  void SetStatusText(const std::wstring& text);
+
+  void ActivateApp();
+  bool IsError() const { return FErrorOnLoading; }
+  void aplctnvnts1Exception(const Exception& e);
+
+  // Installation folder, version, channel.
+  std::wstring GetGameExePath() const { return FLocalPath + L"\\VELDRA.exe"; }
+  std::wstring GetLastFilePath() const { return FLocalPath + L"\\.last"; }
+  void LoadInstallLocation();
+  void SaveInstallLocation();
+  bool ChooseInstallFolder();
+  void ShowGameVersion();
+  void ShowCurrentBranch();
+  void RegisterVDRProtocol();
+  void RemoveOldLauncher();
+
+  // Game launch.
+  void BTN_RunClick();
+  void DoConnectClient(const std::wstring& command);
+  void GameFinished();
+
+  // Update check and analytics (bodies in uLauncher_UpdateCheck.cpp and
+  // uLauncher_Analytics.cpp).
+  void InitAnalytics();
+  void RegisterEventWithParams(const std::wstring& name, const std::wstring& version, const std::wstring& extra);
+  void SendUpdateEvent(const std::wstring& step, bool error);
+  void tmrUpdateTimer();
+  using THeadCommitHandler = void (TfLauncher::*)(THTTPAsyncContext& context);
+  void RequestHeadCommit(THeadCommitHandler handler);
+  void OnVersionChecked(THTTPAsyncContext& context);
+  void BTN_UpdateClick();
+
+  // Control texts read by other threads and by the analytics events.
+  std::wstring VersionText() const;
+
+  // ---- State of the launcher ----
+  std::wstring FCurrentBranch = L"main";
+  std::wstring FClientId;
+  std::wstring FSessionId;
+  TUpdateResult FUpdateState = urSuccess;
+  std::function<void()> FNextUpdateState;
+  std::wstring FProcessingHash;
+  TSortedStringList FFileListToDelete;
+  int32_t FDownloadLength = 0;
+  std::atomic<bool> FErrorOnLoading{false};
+  std::wstring FCurrentFolder;
+  TSortedStringList FFileListToDownload;
+  TSortedStringList FFullListToDownload;
+  std::vector<std::pair<std::wstring, std::wstring>> FURLsToDownload;
+  std::atomic<int32_t> FFileOffset{0};
+  std::atomic<int32_t> FLoadingCount{0};
+  std::wstring FLocalPath;
+  std::wstring FLastCommitHash;
+  std::wstring FNewCommitHash;
+  bool FLauncherUpdated = false;
+  std::wstring FConnectionString;
+  HWND FGameWindowHandle = reinterpret_cast<HWND>(static_cast<intptr_t>(-1));
+  TGameProcessInfo FGameProcess;
+  std::atomic<TGameStateRunning> FGameRunning{gsrNone};
+
+  // ---- Controls ----
+  HWND Img_Fon = nullptr;
+  HWND L_CurrentVersion = nullptr;
+  HWND L_Version = nullptr;
+  HWND ImgBTN_VK = nullptr;
+  HWND ImgBTN_Discord = nullptr;
+  HWND Panel1 = nullptr;
+  HWND L_Update = nullptr;
+  HWND L_Text1 = nullptr;
+  HWND RB_Release = nullptr;
+  HWND RB_Test = nullptr;
+  HWND ProgressBar = nullptr;
+  HWND BTN_Run = nullptr;
+  HWND BTN_Update = nullptr;
+  HWND BTN_Exit = nullptr;
+
+  // Update check and analytics state (owned by launchertool/update and launchertool/analytics)
+  // ---- begin ----
+  // ---- end ----
+
+ private:
+  friend struct TLauncherWindowProc;
+  // Window plumbing (window/uLauncher_Window.cpp).
+  LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp);
+  void CreateControls();
+  void FormCreate();
+  void FormDestroy();
+  bool FormCloseQuery();
+  void FormResize(WPARAM sizeKind);
+  void TrayIcon1DblClick();
+  void BTN_ExitClick();
+  void ImgBTN_DiscordClick();
+  void ImgBTN_VKClick();
+  void RB_BranchClick(HWND sender);
+  void OnCommand(int id, int code, HWND control);
+  void ReadLastFile();
+
+  // Timer, tray, taskbar (window/uLauncher_Shell.cpp).
+  void SetUpdateTimer(bool enabled);
+  void ShowTrayIcon(bool visible);
+  void SetTaskbarState(int flags);
+  void SetTaskbarValue(uint64_t done, uint64_t total);
+  void SetProgressMarquee(bool marquee);
+
+  // Game session (game/uLauncher_Game.cpp).
+  void RunGameSession(std::wstring parameters);
+  void OnGameStartFailed(const Exception& e);
+  static BOOL CALLBACK FindGameWindowProc(HWND window, LPARAM launcher);
+
+  HWND FHandle = nullptr;
+  bool FReadyForRequests = false;
+  bool FUpdateTimerEnabled = false;
+  bool FTrayIconVisible = false;
+  UINT FTaskbarButtonCreatedMessage = 0;
+  ITaskbarList3* FTaskbar = nullptr;
+  struct TTheme;
+  std::unique_ptr<TTheme> FTheme;
+  friend struct TTheme;
+};
+
+// The one window; null before it exists and after it is gone.
+extern TfLauncher* fLauncher;
+
+// The launcher's information box: information sound, then a modal box.
+// A bare CR in the text is a line break.
+void ShowInfo(const std::wstring& text);
