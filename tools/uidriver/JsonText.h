@@ -1,0 +1,35 @@
+#pragma once
+// A tiny JSON writer for the driver's replies. Strings are written as ASCII
+// with every other UTF-16 unit escaped, so the console code page never matters.
+#include <cstdint>
+#include <string>
+
+class JsonText {
+ public:
+  JsonText& BeginObject() { Separate(); FText += '{'; FFirst = true; return *this; }
+  JsonText& EndObject() { FText += '}'; FFirst = false; return *this; }
+  JsonText& BeginArray() { Separate(); FText += '['; FFirst = true; return *this; }
+  JsonText& EndArray() { FText += ']'; FFirst = false; return *this; }
+  JsonText& Key(const char* name) {
+    Separate();
+    FText += '"';
+    FText += name;
+    FText += "\":";
+    FFirst = true;  // the value follows without a comma
+    return *this;
+  }
+  JsonText& Value(const std::wstring& text);
+  JsonText& Value(const char* text) { return Value(std::wstring(text, text + std::char_traits<char>::length(text))); }
+  JsonText& Value(long long number) { Separate(); FText += std::to_string(number); return *this; }
+  JsonText& Value(bool flag) { Separate(); FText += flag ? "true" : "false"; return *this; }
+  JsonText& Null() { Separate(); FText += "null"; return *this; }
+  const std::string& Text() const { return FText; }
+
+ private:
+  void Separate() {
+    if (!FFirst) FText += ',';
+    FFirst = false;
+  }
+  std::string FText;
+  bool FFirst = true;
+};

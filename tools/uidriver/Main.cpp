@@ -1,0 +1,246 @@
+// uidriver COMMAND [--option value]...: one action per run, the reply as one
+// line of JSON on stdout. Exit code 0 on success, 1 when the action failed
+// (the reply then holds "error"), 2 for a malformed command line.
+//
+//   procs                                  processes with their image paths
+//   windows [--pid P]                      top-level windows
+//   controls --hwnd H                      every descendant control of H
+//   dialogs --pid P                        visible dialog boxes (#32770) of P
+//   click --hwnd C [--force] [--mouse]     click a control (refused when the
+//                                          player could not click it)
+//   post --hwnd H --message M              M: close, sysclose, altf4, minimize, restore
+//   press --hwnd D --id N                  press button N of dialog D
+//   settext --hwnd E --text T              replace an edit control's text
+//   pick --hwnd D --text T                 type T into the dialog's first edit, press OK
+//   screenshot --hwnd H --out F [--client] [--print]
+//   kill --pid P                           end a process
+//   foreground --hwnd H                    bring a window to the front
+#include <windows.h>
+
+#include <cwchar>
+#include <map>
+#include <string>
+
+#include "JsonText.h"
+#include "Processes.h"
+#include "Screenshot.h"
+#include "Windows.h"
+
+namespace {
+
+using Options = std::map<std::wstring, std::wstring>;
+
+void Reply(const std::string& text) {
+  std::string line = text + "\n";
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+}
+
+int Fail(const wchar_t* message) {
+  JsonText json;
+  json.BeginObject().Key("error").Value(std::wstring(message)).EndObject();
+  Reply(json.Text());
+  return 1;
+}
+
+int Done() {
+  Reply("{\"ok\":true}");
+  return 0;
+}
+
+HWND WindowOption(const Options& options) {
+  auto it = options.find(L"hwnd");
+  return it == options.end() ? nullptr : ParseHwnd(it->second);
+}
+
+DWORD PidOption(const Options& options) {
+  auto it = options.find(L"pid");
+  return it == options.end() ? 0 : static_cast<DWORD>(std::wcstoul(it->second.c_str(), nullptr, 0));
+}
+
+int ListProcessesCommand() {
+  JsonText json;
+  json.BeginArray();
+  for (const ProcessEntry& p : ListProcesses())
+    json.BeginObject().Key("pid").Value(static_cast<long long>(p.Pid)).Key("parent").Value(static_cast<long long>(p.ParentPid))
+        .Key("name").Value(p.Name).Key("path").Value(p.Path).EndObject();
+  json.EndArray();
+  Reply(json.Text());
+  return 0;
+}
+
+int ListWindowsCommand(const Options& options) {
+  DWORD pid = PidOption(options);
+  JsonText json;
+  json.BeginArray();
+  for (HWND window : TopLevelWindows())
+    if (pid == 0 || ProcessOf(window) == pid) WriteTopLevel(json, window);
+  json.EndArray();
+  Reply(json.Text());
+  return 0;
+}
+
+int ControlsCommand(const Options& options) {
+  HWND window = WindowOption(options);
+  if (!IsWindow(window)) return Fail(L"no such window");
+  JsonText json;
+  json.BeginObject().Key("window");
+  WriteTopLevel(json, window);
+  json.Key("controls").BeginArray();
+  for (HWND control : Descendants(window)) WriteControl(json, control, window);
+  json.EndArray().EndObject();
+  Reply(json.Text());
+  return 0;
+}
+
+int DialogsCommand(const Options& options) {
+  DWORD pid = PidOption(options);
+  JsonText json;
+  json.BeginArray();
+  for (HWND window : TopLevelWindows())
+    if ((pid == 0 || ProcessOf(window) == pid) && IsWindowVisible(window) && ClassOf(window) == L"#32770")
+      WriteDialog(json, window);
+  json.EndArray();
+  Reply(json.Text());
+  return 0;
+}
+
+void MouseClick(HWND control) {
+  HWND top = GetAncestor(control, GA_ROOT);
+  SetForegroundWindow(top);
+  RECT r;
+  GetWindowRect(control, &r);
+  SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+  INPUT inputs[2]{};
+  inputs[0].type = INPUT_MOUSE;
+  inputs[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+  inputs[1].type = INPUT_MOUSE;
+  inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  SendInput(2, inputs, sizeof(INPUT));
+}
+
+int ClickCommand(const Options& options) {
+  HWND control = WindowOption(options);
+  if (!IsWindow(control)) return Fail(L"no such window");
+  if (!options.count(L"force")) {
+    // Refuse what a player could not do: click a hidden or disabled control,
+    // or one whose window is disabled by a modal box.
+    if (!IsWindowVisible(control)) return Fail(L"control is not visible");
+    if (!IsWindowEnabled(control)) return Fail(L"control is disabled");
+    if (!IsWindowEnabled(GetAncestor(control, GA_ROOT))) return Fail(L"window is disabled");
+  }
+  if (options.count(L"mouse")) MouseClick(control);
+  // Posted, not sent: the click may open a modal box, and the driver must not wait for it.
+  else if (!PostMessageW(control, BM_CLICK, 0, 0)) return Fail(L"PostMessage failed");
+  return Done();
+}
+
+int PostCommand(const Options& options) {
+  HWND window = WindowOption(options);
+  if (!IsWindow(window)) return Fail(L"no such window");
+  auto it = options.find(L"message");
+  std::wstring message = it == options.end() ? L"" : it->second;
+  BOOL posted = FALSE;
+  if (message == L"close") posted = PostMessageW(window, WM_CLOSE, 0, 0);
+  else if (message == L"sysclose") posted = PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+  else if (message == L"minimize") posted = PostMessageW(window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  else if (message == L"restore") posted = PostMessageW(window, WM_SYSCOMMAND, SC_RESTORE, 0);
+  else if (message == L"altf4") {
+    // What the keyboard produces for Alt+F4: the default window procedure turns it into SC_CLOSE.
+    const LPARAM altDown = static_cast<LPARAM>(1 | (MapVirtualKeyW(VK_F4, MAPVK_VK_TO_VSC) << 16) | (KF_ALTDOWN << 16));
+    posted = PostMessageW(window, WM_SYSKEYDOWN, VK_F4, altDown);
+  } else {
+    return Fail(L"unknown message");
+  }
+  return posted ? Done() : Fail(L"PostMessage failed");
+}
+
+int PressCommand(const Options& options) {
+  HWND dialog = WindowOption(options);
+  if (!IsWindow(dialog)) return Fail(L"no such window");
+  auto it = options.find(L"id");
+  if (it == options.end()) return Fail(L"--id missing");
+  int id = static_cast<int>(std::wcstol(it->second.c_str(), nullptr, 0));
+  HWND button = GetDlgItem(dialog, id);
+  if (button != nullptr && !IsWindowEnabled(button)) return Fail(L"button is disabled");
+  if (!PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button)))
+    return Fail(L"PostMessage failed");
+  return Done();
+}
+
+bool SetText(HWND edit, const std::wstring& text) {
+  DWORD_PTR result = 0;
+  return SendMessageTimeoutW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_ABORTIFHUNG, 5000,
+                             &result) && result;
+}
+
+int SetTextCommand(const Options& options) {
+  HWND edit = WindowOption(options);
+  if (!IsWindow(edit)) return Fail(L"no such window");
+  auto it = options.find(L"text");
+  return SetText(edit, it == options.end() ? L"" : it->second) ? Done() : Fail(L"WM_SETTEXT failed");
+}
+
+int PickCommand(const Options& options) {
+  HWND dialog = WindowOption(options);
+  if (!IsWindow(dialog)) return Fail(L"no such window");
+  auto it = options.find(L"text");
+  std::wstring text = it == options.end() ? L"" : it->second;
+  for (HWND child : Descendants(dialog)) {
+    if (!IsWindowVisible(child) || _wcsicmp(ClassOf(child).c_str(), L"Edit") != 0) continue;
+    if (!SetText(child, text)) return Fail(L"WM_SETTEXT failed");
+    if (!PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK))))
+      return Fail(L"PostMessage failed");
+    return Done();
+  }
+  return Fail(L"the dialog has no edit box");
+}
+
+int ScreenshotCommand(const Options& options) {
+  HWND window = WindowOption(options);
+  if (!IsWindow(window)) return Fail(L"no such window");
+  auto it = options.find(L"out");
+  if (it == options.end()) return Fail(L"--out missing");
+  if (!SaveWindowBitmap(window, it->second, options.count(L"client") != 0, options.count(L"print") != 0))
+    return Fail(L"capture failed");
+  return Done();
+}
+
+int KillCommand(const Options& options) {
+  DWORD pid = PidOption(options);
+  if (pid == 0) return Fail(L"--pid missing");
+  return TerminateProcessById(pid, 1) ? Done() : Fail(L"cannot end the process");
+}
+
+int ForegroundCommand(const Options& options) {
+  HWND window = WindowOption(options);
+  if (!IsWindow(window)) return Fail(L"no such window");
+  return SetForegroundWindow(window) ? Done() : Fail(L"SetForegroundWindow failed");
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 2) return Fail(L"usage: uidriver COMMAND [--option value]..."), 2;
+  Options options;
+  for (int i = 2; i < argc; ++i) {
+    if (std::wcsncmp(argv[i], L"--", 2) != 0) return Fail(L"options begin with --"), 2;
+    std::wstring name = argv[i] + 2;
+    bool hasValue = i + 1 < argc && std::wcsncmp(argv[i + 1], L"--", 2) != 0;
+    options[name] = hasValue ? argv[++i] : L"";
+  }
+  const std::wstring command = argv[1];
+  if (command == L"procs") return ListProcessesCommand();
+  if (command == L"windows") return ListWindowsCommand(options);
+  if (command == L"controls") return ControlsCommand(options);
+  if (command == L"dialogs") return DialogsCommand(options);
+  if (command == L"click") return ClickCommand(options);
+  if (command == L"post") return PostCommand(options);
+  if (command == L"press") return PressCommand(options);
+  if (command == L"settext") return SetTextCommand(options);
+  if (command == L"pick") return PickCommand(options);
+  if (command == L"screenshot") return ScreenshotCommand(options);
+  if (command == L"kill") return KillCommand(options);
+  if (command == L"foreground") return ForegroundCommand(options);
+  return Fail(L"unknown command"), 2;
+}
