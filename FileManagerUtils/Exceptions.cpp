@@ -4,34 +4,46 @@
 
 #include <cstdio>
 #include <exception>
+#include <iterator>
 
-namespace {
-constexpr unsigned kMaxFrames = 16;
-}
-
-TStackInfo TStackInfo::CaptureHere(unsigned skipFrames) {
-  void* frames[kMaxFrames + 1] = {};
+// The frame counts below rely on these functions keeping frames of their own:
+// an inlined capture or constructor would make the skip drop the raising code.
+__attribute__((noinline)) TStackInfo TStackInfo::CaptureHere(unsigned skipFrames) {
+  // The raise address plus the return addresses above it.
+  constexpr unsigned kFrames = MaxReturnAddresses + 1;
+  void* frames[kFrames] = {};
   // One extra frame for this function itself.
-  USHORT n = RtlCaptureStackBackTrace(skipFrames + 1, kMaxFrames + 1, frames, nullptr);
+  USHORT n = RtlCaptureStackBackTrace(skipFrames + 1, kFrames, frames, nullptr);
   TStackInfo info;
   for (USHORT i = 0; i < n; ++i) info.Addresses.push_back(reinterpret_cast<uintptr_t>(frames[i]));
   return info;
 }
 
+std::wstring FormatAddress(uintptr_t address) {
+  static const wchar_t kDigits[] = L"0123456789ABCDEF";
+  wchar_t buf[2 * sizeof(uintptr_t)];
+  int n = 0;
+  do {
+    buf[n++] = kDigits[address & 0xF];
+    address >>= 4;
+  } while (address != 0 || n < 8);
+  return std::wstring(std::make_reverse_iterator(buf + n), std::make_reverse_iterator(buf));
+}
+
 std::wstring TStackInfo::ToText() const {
   std::wstring text;
-  wchar_t buf[16];
   for (uintptr_t a : Addresses) {
-    swprintf(buf, 16, L"%.8X", static_cast<unsigned>(a));
     text += L"\r\n";
-    text += buf;
+    text += FormatAddress(a);
   }
   return text;
 }
 
-Exception::Exception(std::wstring message) : FMessage(std::move(message)), FStack(TStackInfo::CaptureHere(1)) {}
+// Skip 1: the constructor's own frame, so the first address is in the code that raises.
+__attribute__((noinline)) Exception::Exception(std::wstring message)
+    : FMessage(std::move(message)), FStack(TStackInfo::CaptureHere(1)) {}
 
-Exception::Exception(std::wstring message, ExceptionPtr inner)
+__attribute__((noinline)) Exception::Exception(std::wstring message, ExceptionPtr inner)
     : FMessage(std::move(message)), FInner(std::move(inner)), FStack(TStackInfo::CaptureHere(1)) {}
 
 const Exception& Exception::GetBaseException() const {

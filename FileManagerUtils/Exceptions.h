@@ -10,14 +10,20 @@
 class Exception;
 using ExceptionPtr = std::shared_ptr<const Exception>;
 
-// Return addresses captured when an exception object is made; the first entry
-// is the address at which the exception occurred.
+// Code addresses captured when an exception object is made: the address at
+// which the exception occurred, then up to 16 return addresses of its callers.
 struct TStackInfo {
+  static constexpr unsigned MaxReturnAddresses = 16;
   std::vector<uintptr_t> Addresses;
+  // The caller of the function that calls this (after skipping skipFrames
+  // more frames) comes first.
   static TStackInfo CaptureHere(unsigned skipFrames);
   // "%s\r\n%.8X" applied for every address.
   std::wstring ToText() const;
 };
+
+// An address as at least 8 upper-case hexadecimal digits (all of them on 64-bit).
+std::wstring FormatAddress(uintptr_t address);
 
 class Exception {
  public:

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 
+#include "ExceptionStackTrace.h"
 #include "Handles.h"
 #include "uDebugUtils.h"
 
@@ -49,7 +50,8 @@ void HandleEscaped(const Exception& e) {
 
 void RunOne(TQueuedCall& call) {
   try {
-    call();
+    // Guarded, so that a fault in a queued call is reported like any failure.
+    RunGuarded(call);
   } catch (const EAbort&) {
     // Silent by design.
   } catch (...) {
@@ -117,23 +119,26 @@ bool Synchronize(const TQueuedCall& call) {
   struct TWait {
     UniqueHandle Done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     std::shared_ptr<Exception> Failure;
+    bool Started = false;  // under the queue's lock
     bool Ran = false;
   };
   auto wait = std::make_shared<TWait>();
   Queue([wait, &call] {
-    try {
-      call();
-    } catch (...) {
-      wait->Failure = CurrentExceptionAsObject();
+    {
+      std::lock_guard guard(State().Lock);
+      wait->Started = true;
     }
+    wait->Failure = CallAtBoundary(call);
     wait->Ran = true;
     SetEvent(wait->Done.get());
   });
   // Wake up now and then to notice a finalized queue that dropped the call.
+  // A call that already started (it may itself finalize the queue) is waited
+  // for: it still uses the caller's function object.
   for (;;) {
     if (WaitForSingleObject(wait->Done.get(), 100) == WAIT_OBJECT_0) break;
     std::lock_guard guard(State().Lock);
-    if (State().Finalized) return false;
+    if (State().Finalized && !wait->Started) return false;
   }
   if (wait->Failure) wait->Failure->Raise();
   return wait->Ran;

@@ -111,7 +111,8 @@ TFileStream::TFileStream(const std::wstring& fileName, uint32_t mode)
 TFileStream::~TFileStream() = default;
 
 int32_t TMemoryStream::Read(void* buffer, int32_t count) {
-  if (count <= 0 || FPosition >= GetSize()) return 0;
+  // A position before the start (Seek allows it) reads nothing.
+  if (count <= 0 || FPosition < 0 || FPosition >= GetSize()) return 0;
   int32_t n = static_cast<int32_t>(std::min<int64_t>(count, GetSize() - FPosition));
   std::memcpy(buffer, FData.data() + FPosition, static_cast<size_t>(n));
   FPosition += n;

@@ -81,27 +81,39 @@ std::wstring TLogger::FormatExceptionMessage(const Exception& e) {
 }
 
 bool TLogger::TryAppend(const std::string& bytes) {
+  // Appending writes go to the end even when another writer shares the file.
+  // WriteFile hands the whole entry to the system, so no flush is needed.
   UniqueFileHandle file(CreateFileW(FFileName.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return false;
   DWORD written = 0;
   if (!WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) return false;
-  return written == bytes.size() && FlushFileBuffers(file.get());
+  return written == bytes.size();
 }
 
-void TLogger::LogMessage(const wchar_t* className, const std::wstring& tag, const std::wstring& message) {
-  SYSTEMTIME now;
-  GetLocalTime(&now);
-  std::string entry = ToAnsi(L"[" + FormatTimeStamp(now) + L"] " + FormatBody(className, tag, message) + L"\r\n");
-  std::lock_guard guard(FLock);
-  for (int attempt = 0; attempt < 5; ++attempt) {
-    if (TryAppend(entry)) return;
-    Sleep(100);
+void TLogger::LogMessage(const wchar_t* className, const std::wstring& tag, const std::wstring& message) noexcept {
+  try {
+    SYSTEMTIME now{};
+    if (FTimeSource) now = FTimeSource();
+    else GetLocalTime(&now);
+    std::string entry = ToAnsi(L"[" + FormatTimeStamp(now) + L"] " + FormatBody(className, tag, message) + L"\r\n");
+    std::lock_guard guard(FLock);
+    for (int attempt = 0; attempt < WriteAttempts; ++attempt) {
+      if (TryAppend(entry)) return;
+      // The pause follows the last failure too, as it does every other one.
+      if (FRetryWait) FRetryWait(RetryPauseMs);
+      else Sleep(RetryPauseMs);
+    }
+  } catch (...) {
+    // Logging never fails its caller.
   }
 }
 
-void TLogger::Error(const Exception& e) {
-  LogMessage(e.GetBaseException().ClassName(), L"Exception", FormatExceptionMessage(e));
+void TLogger::Error(const Exception& e) noexcept {
+  try {
+    LogMessage(e.GetBaseException().ClassName(), L"Exception", FormatExceptionMessage(e));
+  } catch (...) {
+  }
 }
 
 TLogger* GlobalLogger() { return gLogger.load(std::memory_order_relaxed); }

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -16,26 +17,43 @@ class TLogger {
   // Raises EInOutError when the folder or file cannot be prepared.
   TLogger(std::wstring fileName, int32_t sizeLimit);
 
-  void LogMessage(const wchar_t* className, const std::wstring& tag, const std::wstring& message);
+  // Appends one entry; write failures are retried 5 times, 100 ms apart, then
+  // the entry is dropped. Never raises.
+  void LogMessage(const wchar_t* className, const std::wstring& tag, const std::wstring& message) noexcept;
   void LogMessage(const std::wstring& tag, const std::wstring& message) { LogMessage(nullptr, tag, message); }
   void LogMessage(const std::wstring& message) { LogMessage(nullptr, L"", message); }
   // Debug entries are compiled out.
   void LogDebug(const wchar_t*, const std::wstring&, const std::wstring&) {}
-  void Error(const Exception& e);
+  // An entry with the innermost class, the tag "Exception", the chain of
+  // messages and the stack text of the innermost exception. Never raises.
+  void Error(const Exception& e) noexcept;
 
   const std::wstring& FileName() const { return FFileName; }
+
+  // Where the local time and the pause between write attempts come from; the
+  // defaults are GetLocalTime and Sleep. For tests.
+  using TTimeSource = std::function<SYSTEMTIME()>;
+  using TRetryWait = std::function<void(DWORD milliseconds)>;
+  void SetTimeSource(TTimeSource source) { FTimeSource = std::move(source); }
+  void SetRetryWait(TRetryWait wait) { FRetryWait = std::move(wait); }
+
+  static constexpr int WriteAttempts = 5;
+  static constexpr DWORD RetryPauseMs = 100;
 
   // The entry text without time stamp: class part, tag, ": ", message.
   static std::wstring FormatBody(const wchar_t* className, const std::wstring& tag, const std::wstring& message);
   // The message of an exception entry (chain, full stop rule, stack text).
   static std::wstring FormatExceptionMessage(const Exception& e);
-  // Local time formatted as the user's short date and long time.
+  // Local time formatted as the user's short date and long time; the time is
+  // left out at exactly midnight.
   static std::wstring FormatTimeStamp(const SYSTEMTIME& localTime);
 
  private:
   bool TryAppend(const std::string& bytes);
   std::wstring FFileName;
   std::mutex FLock;
+  TTimeSource FTimeSource;
+  TRetryWait FRetryWait;
 };
 
 // The current logger, or null before it exists (and in a second instance).
@@ -43,7 +61,7 @@ TLogger* GlobalLogger();
 // Installs the logger and frees the previous one.
 void SetGlobalLogger(std::unique_ptr<TLogger> logger);
 
-// Shorthands that do nothing when there is no logger.
+// Shorthands for the global logger that do nothing when there is none.
 void LogMessage(const std::wstring& tag, const std::wstring& message);
 void LogClassMessage(const wchar_t* className, const std::wstring& tag, const std::wstring& message);
 void LogError(const Exception& e);
