@@ -1,0 +1,228 @@
+// PNG: decoding through libpng (every colour type, palettes with
+// transparency, 16 bits, interlacing; transparency put over white); encoding
+// of 8-bit RGB with only IHDR, IDAT and IEND, filter "Sub" on every row, zlib
+// level 7, IDAT chunks of at most 65,535 data bytes, one row at a time.
+#include <csetjmp>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include <png.h>
+#include <zlib.h>
+
+#include "Graphics.h"
+
+namespace {
+// libpng reports failures by longjmp to the setjmp of the running step; no
+// C++ object with a destructor lives in the frames it jumps over.
+struct TPngDecoder {
+  png_structp Png = nullptr;
+  png_infop Info = nullptr;
+  TStream* Stream = nullptr;
+  std::exception_ptr Pending;
+  std::string Message;
+  std::vector<uint8_t> Rgba;  // interlaced images: the whole image, else one row
+  ~TPngDecoder() { png_destroy_read_struct(&Png, Info ? &Info : nullptr, nullptr); }
+};
+
+void OnError(png_structp png, png_const_charp message) {
+  auto* d = static_cast<TPngDecoder*>(png_get_error_ptr(png));
+  if (d->Message.empty()) d->Message = message;
+  png_longjmp(png, 1);
+}
+void OnWarning(png_structp, png_const_charp) {}
+
+bool ReadFromStream(TPngDecoder* d, png_bytep data, size_t length) {
+  try {
+    while (length > 0) {
+      int32_t chunk = length > 0x10000000 ? 0x10000000 : static_cast<int32_t>(length);
+      int32_t n = d->Stream->Read(data, chunk);
+      if (n <= 0) {
+        d->Message = "data ends early";
+        return false;
+      }
+      data += n;
+      length -= static_cast<size_t>(n);
+    }
+    return true;
+  } catch (...) {
+    d->Pending = std::current_exception();
+    return false;
+  }
+}
+void OnRead(png_structp png, png_bytep data, size_t length) {
+  if (!ReadFromStream(static_cast<TPngDecoder*>(png_get_io_ptr(png)), data, length)) png_error(png, "read failed");
+}
+
+[[noreturn]] void RaisePng(TPngDecoder& d) {
+  if (d.Pending) std::rethrow_exception(d.Pending);
+  throw EInvalidGraphic(L"PNG error: " + std::wstring(d.Message.begin(), d.Message.end()));
+}
+
+// After these transforms every row is blue, green, red, alpha, 8 bits each.
+bool ReadHeader(TPngDecoder& d, png_uint_32& width, png_uint_32& height, bool& interlaced) {
+  if (setjmp(png_jmpbuf(d.Png))) return false;
+  png_set_user_limits(d.Png, kMaxImageSide, kMaxImageSide);
+  png_read_info(d.Png, d.Info);
+  width = png_get_image_width(d.Png, d.Info);
+  height = png_get_image_height(d.Png, d.Info);
+  interlaced = png_get_interlace_type(d.Png, d.Info) != PNG_INTERLACE_NONE;
+  png_set_expand(d.Png);
+  png_set_scale_16(d.Png);
+  png_set_gray_to_rgb(d.Png);
+  png_set_bgr(d.Png);
+  png_set_add_alpha(d.Png, 0xFF, PNG_FILLER_AFTER);
+  png_set_interlace_handling(d.Png);
+  png_read_update_info(d.Png, d.Info);
+  if (png_get_rowbytes(d.Png, d.Info) != static_cast<size_t>(width) * 4) png_error(d.Png, "unexpected row layout");
+  return true;
+}
+
+inline uint8_t OverWhite(uint8_t c, uint8_t a) { return static_cast<uint8_t>((c * a + 255 * (255 - a) + 127) / 255); }
+
+void BlendRow(const uint8_t* bgra, uint8_t* bgr, png_uint_32 width) {
+  for (png_uint_32 x = 0; x < width; ++x, bgra += 4, bgr += 3) {
+    uint8_t a = bgra[3];
+    bgr[0] = OverWhite(bgra[0], a);
+    bgr[1] = OverWhite(bgra[1], a);
+    bgr[2] = OverWhite(bgra[2], a);
+  }
+}
+
+bool ReadPixels(TPngDecoder& d, TBitmap24& bitmap, bool interlaced) {
+  if (setjmp(png_jmpbuf(d.Png))) return false;
+  png_uint_32 width = static_cast<png_uint_32>(bitmap.Width());
+  size_t rowBytes = static_cast<size_t>(width) * 4;
+  if (interlaced) {
+    int passes = png_set_interlace_handling(d.Png);
+    for (int pass = 0; pass < passes; ++pass)
+      for (int32_t y = 0; y < bitmap.Height(); ++y)
+        png_read_row(d.Png, d.Rgba.data() + rowBytes * static_cast<size_t>(y), nullptr);
+    for (int32_t y = 0; y < bitmap.Height(); ++y)
+      BlendRow(d.Rgba.data() + rowBytes * static_cast<size_t>(y), bitmap.Row(y), width);
+  } else {
+    for (int32_t y = 0; y < bitmap.Height(); ++y) {
+      png_read_row(d.Png, d.Rgba.data(), nullptr);
+      BlendRow(d.Rgba.data(), bitmap.Row(y), width);
+    }
+  }
+  png_read_end(d.Png, nullptr);
+  return true;
+}
+
+void PutBE32(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v >> 24);
+  p[1] = static_cast<uint8_t>(v >> 16);
+  p[2] = static_cast<uint8_t>(v >> 8);
+  p[3] = static_cast<uint8_t>(v);
+}
+
+void WriteChunk(TStream& stream, const char* type, const uint8_t* data, uint32_t length) {
+  uint8_t head[8];
+  PutBE32(head, length);
+  std::memcpy(head + 4, type, 4);
+  uint32_t crc = static_cast<uint32_t>(crc32(0, head + 4, 4));
+  if (length) crc = static_cast<uint32_t>(crc32(crc, data, length));
+  uint8_t tail[4];
+  PutBE32(tail, crc);
+  stream.WriteBuffer(head, 8);
+  if (length) stream.WriteBuffer(data, static_cast<int32_t>(length));
+  stream.WriteBuffer(tail, 4);
+}
+
+constexpr uint32_t kMaxIdatData = 65535;
+
+// zlib output goes into IDAT chunks of exactly kMaxIdatData bytes; the last
+// one takes the rest.
+class TIdatWriter {
+ public:
+  explicit TIdatWriter(TStream& stream) : FStream(stream), FChunk(kMaxIdatData) {
+    if (deflateInit(&FZ, 7) != Z_OK) throw EInvalidGraphic(L"Cannot start the PNG compressor");
+  }
+  ~TIdatWriter() { deflateEnd(&FZ); }
+  void Write(const uint8_t* data, size_t length, bool last) {
+    FZ.next_in = const_cast<Bytef*>(data);
+    FZ.avail_in = static_cast<uInt>(length);
+    int flush = last ? Z_FINISH : Z_NO_FLUSH;
+    for (;;) {
+      FZ.next_out = FChunk.data() + FUsed;
+      FZ.avail_out = static_cast<uInt>(kMaxIdatData - FUsed);
+      int rc = deflate(&FZ, flush);
+      if (rc == Z_STREAM_ERROR) throw EInvalidGraphic(L"PNG compression failed");
+      FUsed = kMaxIdatData - FZ.avail_out;
+      if (FUsed == kMaxIdatData) {
+        WriteChunk(FStream, "IDAT", FChunk.data(), FUsed);
+        FUsed = 0;
+        continue;
+      }
+      if (last ? rc == Z_STREAM_END : FZ.avail_in == 0) break;
+    }
+    if (last && FUsed) {
+      WriteChunk(FStream, "IDAT", FChunk.data(), FUsed);
+      FUsed = 0;
+    }
+  }
+
+ private:
+  TStream& FStream;
+  z_stream FZ{};
+  std::vector<uint8_t> FChunk;
+  uint32_t FUsed = 0;
+};
+}  // namespace
+
+TBitmap24 TPngImage::Decode(TStream& Stream) {
+  auto d = std::make_unique<TPngDecoder>();
+  d->Stream = &Stream;
+  d->Png = png_create_read_struct(PNG_LIBPNG_VER_STRING, d.get(), OnError, OnWarning);
+  if (!d->Png) throw EInvalidGraphic(L"Cannot start the PNG decoder");
+  d->Info = png_create_info_struct(d->Png);
+  if (!d->Info) throw EInvalidGraphic(L"Cannot start the PNG decoder");
+  png_set_read_fn(d->Png, d.get(), OnRead);
+  png_uint_32 width = 0, height = 0;
+  bool interlaced = false;
+  if (!ReadHeader(*d, width, height, interlaced)) RaisePng(*d);
+  TBitmap24 bitmap(static_cast<int32_t>(width), static_cast<int32_t>(height));
+  d->Rgba.assign(static_cast<size_t>(width) * 4 * (interlaced ? height : 1), 0);
+  if (!ReadPixels(*d, bitmap, interlaced)) RaisePng(*d);
+  return bitmap;
+}
+
+void TPngImage::Encode(TImageRowSource& Rows, TStream& Stream) {
+  int32_t width = Rows.Width(), height = Rows.Height();
+  if (width <= 0 || height <= 0) throw EInvalidGraphic(L"Cannot save an empty PNG image");
+  static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  Stream.WriteBuffer(kSignature, sizeof kSignature);
+  uint8_t ihdr[13];
+  PutBE32(ihdr, static_cast<uint32_t>(width));
+  PutBE32(ihdr + 4, static_cast<uint32_t>(height));
+  ihdr[8] = 8;   // bits per sample
+  ihdr[9] = 2;   // RGB
+  ihdr[10] = 0;  // deflate
+  ihdr[11] = 0;  // adaptive filtering
+  ihdr[12] = 0;  // not interlaced
+  WriteChunk(Stream, "IHDR", ihdr, sizeof ihdr);
+
+  size_t rowBytes = static_cast<size_t>(width) * 3;
+  std::vector<uint8_t> bgr(rowBytes);
+  std::vector<uint8_t> filtered(rowBytes + 1);
+  TIdatWriter idat(Stream);
+  for (int32_t y = 0; y < height; ++y) {
+    Rows.ReadRow(y, bgr.data());
+    filtered[0] = 1;  // Sub: each byte minus the same byte of the pixel to its left
+    uint8_t left[3] = {0, 0, 0};
+    uint8_t* out = filtered.data() + 1;
+    for (size_t i = 0; i < rowBytes; i += 3) {
+      uint8_t r = bgr[i + 2], g = bgr[i + 1], b = bgr[i];
+      out[i] = static_cast<uint8_t>(r - left[0]);
+      out[i + 1] = static_cast<uint8_t>(g - left[1]);
+      out[i + 2] = static_cast<uint8_t>(b - left[2]);
+      left[0] = r;
+      left[1] = g;
+      left[2] = b;
+    }
+    idat.Write(filtered.data(), filtered.size(), y == height - 1);
+  }
+  WriteChunk(Stream, "IEND", nullptr, 0);
+}

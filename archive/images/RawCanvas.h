@@ -1,0 +1,30 @@
+#pragma once
+// The raw canvas: 16000 by 16000 pixels of 3 bytes (blue, green, red) in a
+// stream, rows top first, 48000 bytes a row; an image occupies its top-left
+// corner.
+#include <cstdint>
+
+#include "Bitmap24.h"
+#include "Streams.h"
+
+namespace raw_canvas {
+constexpr int32_t kSide = 16000;
+constexpr int64_t kRowBytes = static_cast<int64_t>(kSide) * 3;
+constexpr int64_t kSize = kRowBytes * kSide;
+inline int64_t PixelOffset(int32_t x, int32_t y) { return (static_cast<int64_t>(y) * kSide + x) * 3; }
+}  // namespace raw_canvas
+
+// The image of width by height in the canvas's corner, one positioned read per row.
+class TRawCanvasRowSource : public TImageRowSource {
+ public:
+  // Raises EArgumentOutOfRangeException when the image does not fit the canvas.
+  TRawCanvasRowSource(TStream& canvas, int32_t width, int32_t height);
+  int32_t Width() const override { return FWidth; }
+  int32_t Height() const override { return FHeight; }
+  void ReadRow(int32_t y, uint8_t* bgr) override;
+
+ private:
+  TStream& FCanvas;
+  int32_t FWidth;
+  int32_t FHeight;
+};
