@@ -1,0 +1,54 @@
+// The test program doubles as the child process of the process-helper tests:
+// with FOUNDATION_PROBE_OUTPUT set it writes its command line (UTF-16) to that
+// file, waits for the named event FOUNDATION_PROBE_WAIT if given, and exits
+// with FOUNDATION_PROBE_EXIT (default 0) instead of running the tests.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "ProbeChild.h"
+
+namespace {
+
+std::wstring Env(const wchar_t* name) {
+  wchar_t value[1024] = {};
+  DWORD n = GetEnvironmentVariableW(name, value, 1024);
+  return n > 0 && n < 1024 ? std::wstring(value, n) : std::wstring();
+}
+
+int RunAsProbe(const std::wstring& output) {
+  // Reach input idle like a windowed program (the game), so that waiting for
+  // it behaves as it does for the real children.
+  MSG msg;
+  PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
+  std::wstring exitText = Env(kProbeExitVariable);
+  std::wstring eventName = Env(kProbeWaitVariable);
+  if (!eventName.empty()) {
+    HANDLE event = OpenEventW(SYNCHRONIZE, FALSE, eventName.c_str());
+    if (event) {
+      WaitForSingleObject(event, 60000);
+      CloseHandle(event);
+    }
+  }
+  // Written last, so that a complete file means the child is finishing.
+  const wchar_t* line = GetCommandLineW();
+  std::wstring tmp = output + L".tmp";
+  HANDLE file = CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    DWORD n = 0;
+    WriteFile(file, line, static_cast<DWORD>(wcslen(line) * sizeof(wchar_t)), &n, nullptr);
+    CloseHandle(file);
+    MoveFileExW(tmp.c_str(), output.c_str(), MOVEFILE_REPLACE_EXISTING);
+  }
+  return exitText.empty() ? 0 : _wtoi(exitText.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::wstring output = Env(kProbeOutputVariable);
+  if (!output.empty()) return RunAsProbe(output);
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
