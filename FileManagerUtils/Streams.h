@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "Exceptions.h"
 #include "Handles.h"
 
 enum class TSeekOrigin { soBeginning = 0, soCurrent = 1, soEnd = 2 };

@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "MainThreadQueue.h"
+
+namespace {
+
+class MainThreadQueueTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    MainThread::Initialize();
+    MainThread::SetExceptionHandler(nullptr);
+  }
+  void TearDown() override {
+    MainThread::SetExceptionHandler(nullptr);
+    // Leaves a working queue behind for whoever runs next.
+    MainThread::Initialize();
+  }
+  // Pumps the main thread until the worker is done.
+  void PumpWhile(std::thread& worker, std::atomic<bool>& done) {
+    EXPECT_TRUE(MainThread::PumpUntil([&] { return done.load(); }, 60000));
+    worker.join();
+  }
+};
+
+volatile uintptr_t gBadAddress = 0x10;
+
+}  // namespace
+
+TEST_F(MainThreadQueueTest, CallsRunOnTheMainThreadInTheOrderQueued) {
+  std::vector<int> order;
+  std::vector<DWORD> threads;
+  std::atomic<bool> queued{false};
+  std::thread worker([&] {
+    for (int i = 0; i < 50; ++i)
+      MainThread::Queue([&, i] {
+        order.push_back(i);
+        threads.push_back(GetCurrentThreadId());
+      });
+    queued = true;
+  });
+  PumpWhile(worker, queued);
+  EXPECT_TRUE(MainThread::PumpUntil([&] { return order.size() == 50; }, 60000));
+  for (int i = 0; i < 50; ++i) EXPECT_EQ(order[i], i);
+  for (DWORD id : threads) EXPECT_EQ(id, GetCurrentThreadId());
+}
+
+TEST_F(MainThreadQueueTest, SynchronizeRunsOnTheMainThreadAndRaisesTheFailureInTheWorker) {
+  DWORD ranOn = 0;
+  bool returned = false;
+  uint32_t code = 0;
+  std::wstring faultClass;
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    returned = MainThread::Synchronize([&] { ranOn = GetCurrentThreadId(); });
+    try {
+      MainThread::Synchronize([] { throw EOSError(5, L"Access denied"); });
+    } catch (const EOSError& e) {
+      code = e.ErrorCode;
+    }
+    try {
+      MainThread::Synchronize([] { *reinterpret_cast<volatile int*>(gBadAddress) = 1; });
+    } catch (const Exception& e) {
+      faultClass = e.ClassName();
+    }
+    done = true;
+  });
+  PumpWhile(worker, done);
+  EXPECT_TRUE(returned);
+  EXPECT_EQ(ranOn, GetCurrentThreadId());
+  EXPECT_EQ(code, 5u);
+  EXPECT_EQ(faultClass, L"EAccessViolation");
+}
+
+TEST_F(MainThreadQueueTest, EscapedFailuresGoToTheHandlerAndCancellationIsSilent) {
+  std::vector<std::wstring> handled;
+  MainThread::SetExceptionHandler([&](const Exception& e) { handled.push_back(e.ClassName()); });
+  MainThread::Queue([] { throw EOSError(5, L"Access denied"); });
+  MainThread::Queue([] { throw EAbort(L"cancelled"); });
+  MainThread::Queue([] { *reinterpret_cast<volatile int*>(gBadAddress) = 1; });
+  bool after = false;
+  MainThread::Queue([&] { after = true; });
+  EXPECT_TRUE(MainThread::PumpUntil([&] { return after; }, 60000));
+  EXPECT_EQ(handled, (std::vector<std::wstring>{L"EOSError", L"EAccessViolation"}));
+}
+
+TEST_F(MainThreadQueueTest, AfterFinalizeCallsAreDroppedAndSynchronizeReturnsFalse) {
+  bool ranPending = false, ranLater = false, ranSynchronized = false;
+  MainThread::Queue([&] { ranPending = true; });
+  MainThread::Finalize();
+  MainThread::Queue([&] { ranLater = true; });
+  bool returned = true;
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    returned = MainThread::Synchronize([&] { ranSynchronized = true; });
+    done = true;
+  });
+  PumpWhile(worker, done);
+  MainThread::ProcessPending();
+  EXPECT_FALSE(returned);
+  EXPECT_FALSE(ranPending);
+  EXPECT_FALSE(ranLater);
+  EXPECT_FALSE(ranSynchronized);
+}
