@@ -146,6 +146,16 @@ class TfLauncher {
 
   // Update check and analytics state (owned by launchertool/update and launchertool/analytics)
   // ---- begin ----
+  // FHttp (asynchronous) carries the repository requests and downloads,
+  // FHttpSync (synchronous) the launcher download and the analytics posts.
+  // Shared, so that posts still running when the window goes keep them alive.
+  std::shared_ptr<class THTTPClient> FHttp;
+  std::shared_ptr<class THTTPClient> FHttpSync;
+  std::shared_ptr<class TAnalyticsSender> FAnalytics;
+  // Creates both clients and the analytics sender on first use (main thread).
+  void CreateHttpClients();
+  // Completion handlers of repository requests act only while this is alive.
+  std::shared_ptr<int> FAliveToken = std::make_shared<int>(0);
   // ---- end ----
 
  private:

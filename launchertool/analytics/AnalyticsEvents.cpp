@@ -16,10 +16,10 @@ std::wstring BuildUpdateExtra(const std::wstring& hash, const std::wstring& newH
 }
 
 std::wstring BuildSessionTimeExtra(int64_t seconds) {
-  return L", \"sessionTime\": \"" + FormatSessionTime(seconds) + L"\"";
+  return L", \"sessionTime\": \"" + FormatPlayTime(seconds) + L"\"";
 }
 
-std::wstring FormatSessionTime(int64_t seconds) {
+std::wstring FormatPlayTime(int64_t seconds) {
   if (seconds < 0) seconds = 0;
   wchar_t text[64];
   std::swprintf(text, std::size(text), L"%.2d:%.2d:%.2d", static_cast<int>((seconds / 3600) % 24),

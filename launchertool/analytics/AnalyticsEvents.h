@@ -16,7 +16,7 @@ std::wstring BuildUpdateExtra(const std::wstring& hash, const std::wstring& newH
 // , "sessionTime": "<time text>"
 std::wstring BuildSessionTimeExtra(int64_t seconds);
 // hh:mm:ss, with "<days>." in front from one day on.
-std::wstring FormatSessionTime(int64_t seconds);
+std::wstring FormatPlayTime(int64_t seconds);
 
 // The collection URL on the given base: /mp/collect with the measurement id
 // and the secret.

@@ -11,7 +11,7 @@ TEST(SessionTime, FormatsHoursMinutesSecondsAndDays) {
       {86399, L"23:59:59"},   {86400, L"1.00:00:00"},   {90061, L"1.01:01:01"},
       {10 * 86400 + 61, L"10.00:01:01"},
   };
-  for (const auto& c : cases) EXPECT_EQ(FormatSessionTime(c.seconds), c.text) << c.seconds;
+  for (const auto& c : cases) EXPECT_EQ(FormatPlayTime(c.seconds), c.text) << c.seconds;
 }
 
 TEST(EventBody, PiecesInOrder) {
