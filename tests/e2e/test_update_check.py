@@ -1,0 +1,67 @@
+"""The start-up check against the repository service, through the real launcher."""
+import pytest
+
+from e2e_support.launcher import box_text
+from e2e_support.waiting import wait_for
+
+HEAD_PATH = "/repos/ORMUND42/veldra_public/commits/"
+USER_AGENT = "Mozilla/5.0 (Windows NT 6.3; Win64; x64; Trident/7.0; rv:11.0) like Gecko"
+
+
+def head_requests(service):
+    return [r for r in service.requests("/repos/") if r["path"].startswith(HEAD_PATH)]
+
+
+def test_without_installation_no_request_and_the_install_is_required(launch, service):
+    launcher = launch(endpoint=service.url)
+    launcher.wait_state("UpdateRequired")
+    # The launcher did talk to the service (its start event), but asked nothing of the repository.
+    wait_for(lambda: service.requests("/mp/collect"), what="the launcher_start post")
+    assert service.requests("/repos/") == [] and service.requests("/ORMUND42/") == []
+
+
+@pytest.mark.parametrize("channel, installed, behaviour, state", [
+    pytest.param("main", -1, {}, "Ready", id="current-release"),
+    pytest.param("qa", -1, {}, "Ready", id="current-test"),
+    # A newer head: the release channel may still play, the test channel may not.
+    pytest.param("main", -2, {}, "UpdateOptional", id="newer-release"),
+    pytest.param("qa", -2, {}, "UpdateRequired", id="newer-test"),
+    # A failed check keeps the game playable and says nothing.
+    pytest.param("main", -2, {"head_status": 404}, "Ready", id="head-404"),
+    pytest.param("main", -2, {"head_status": 403}, "Ready", id="head-403"),
+    # The head text is compared whole: a trailing line break reads as another commit.
+    pytest.param("main", -1, {"head_trailing_newline": True}, "UpdateOptional", id="head-with-line-break"),
+])
+def test_start_up_check_decides_the_state(game_folder, launch, service, sample_repo, screenshot,
+                                          channel, installed, behaviour, state):
+    game_folder.add_game()
+    game_folder.write_last(sample_repo[channel][installed], channel)
+    service.behaviour.update(behaviour)
+    launcher = launch(endpoint=service.url)
+    view = launcher.wait_state(state)
+    assert launcher.no_dialog()
+    screenshot(launcher.hwnd, f"update-check-{channel}-{state}")
+    requests = head_requests(service)
+    assert [r["path"] for r in requests] == [HEAD_PATH + channel]
+    assert requests[0]["headers"]["accept"] == "application/vnd.github.sha"
+    assert requests[0]["headers"]["user-agent"] == USER_AGENT
+    assert view.text("L_Version") != ""
+
+
+def test_service_down_reports_the_system_error_and_leaves_only_exit(game_folder, launch, sample_repo, harness,
+                                                                   screenshot):
+    game_folder.add_game()
+    game_folder.write_last(sample_repo["main"][-1], "main")
+    launcher = launch(endpoint=harness.dead_endpoint())
+    dialog = launcher.wait_dialog()
+    text = box_text(dialog)
+    # The innermost message: the system's text of the connection failure.
+    assert text.startswith("System Error.  Code: 120"), text
+    assert "WinHttp" in text
+    screenshot(launcher.hwnd, "update-check-service-down")
+    launcher.answer(dialog, "OK")
+    view = launcher.view()
+    assert view.enabled("BTN_Exit")
+    assert not any(view.enabled(name) for name in ("BTN_Run", "BTN_Update", "RB_Release", "RB_Test"))
+    launcher.click("BTN_Exit")
+    assert launcher.wait_exit() == 0
