@@ -293,7 +293,20 @@ void TZipFile::Close() {
 
 std::wstring TZipFile::FileName(int Index) const {
   const TZipHeader& h = FFiles.at(static_cast<size_t>(Index));
-  return (h.Flag & zip::kFlagUtf8Names) ? zip::DecodeUtf8(h.FileName) : zip::DecodeCp437(h.FileName);
+  if (h.Flag & zip::kFlagUtf8Names) return zip::DecodeUtf8(h.FileName);
+  // Info-ZIP's Unicode path field, valid while it belongs to this very name.
+  const std::vector<uint8_t>& x = h.ExtraField;
+  for (size_t at = 0; at + 4 <= x.size();) {
+    uint16_t id = Get16(x.data() + at), size = Get16(x.data() + at + 2);
+    if (at + 4 + size > x.size()) break;
+    if (id == 0x7075 && size >= 5 && x[at + 4] == 1 &&
+        Get32(x.data() + at + 5) == crc32(0, h.FileName.data(), static_cast<uInt>(h.FileName.size())))
+      return zip::DecodeUtf8(std::vector<uint8_t>(x.begin() + at + 9, x.begin() + at + 4 + size));
+    at += 4 + size;
+  }
+  // Archives made on Unix carry the maker's (UTF-8) bytes without the flag.
+  if ((h.MadeByVersion >> 8) == 3 && zip::IsValidUtf8(h.FileName)) return zip::DecodeUtf8(h.FileName);
+  return zip::DecodeCp437(h.FileName);
 }
 
 std::vector<std::wstring> TZipFile::FileNames() const {

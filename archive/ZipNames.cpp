@@ -83,6 +83,10 @@ std::wstring DecodeUtf8(const std::vector<uint8_t>& bytes) {
   return out;
 }
 
+bool IsValidUtf8(const std::vector<uint8_t>& bytes) {
+  return DecodeUtf8(bytes).find(L'\uFFFD') == std::wstring::npos;
+}
+
 std::vector<uint8_t> EncodeCp437(const std::wstring& text) {
   std::vector<uint8_t> out;
   out.reserve(text.size());

@@ -7,6 +7,7 @@
 namespace zip {
 std::vector<uint8_t> EncodeUtf8(const std::wstring& text);
 std::wstring DecodeUtf8(const std::vector<uint8_t>& bytes);
+bool IsValidUtf8(const std::vector<uint8_t>& bytes);
 // Characters outside code page 437 become "?".
 std::vector<uint8_t> EncodeCp437(const std::wstring& text);
 std::wstring DecodeCp437(const std::vector<uint8_t>& bytes);

@@ -1,0 +1,149 @@
+#include <gtest/gtest.h>
+
+#include <zlib.h>
+
+#include "ArchiveTestSupport.h"
+#include "images/Graphics.h"
+#include "images/RawCanvas.h"
+
+namespace {
+TBitmap24 Noise(int32_t w, int32_t h, uint32_t seed) {
+  TBitmap24 b(w, h);
+  auto bytes = Pattern(b.RowBytes() * static_cast<size_t>(h), seed);
+  for (int32_t y = 0; y < h; ++y) std::copy_n(bytes.data() + b.RowBytes() * y, b.RowBytes(), b.Row(y));
+  return b;
+}
+
+std::vector<uint8_t> Save(const TGraphicClass& kind, const TBitmap24& bitmap) {
+  auto image = kind.Create();
+  image->Assign(bitmap);
+  TMemoryStream out;
+  image->SaveToStream(out);
+  return {out.Memory(), out.Memory() + out.GetSize()};
+}
+
+std::unique_ptr<TBitmap24> Load(const TGraphicClass& kind, const std::vector<uint8_t>& bytes) {
+  TMemoryStream in;
+  Fill(in, bytes);
+  auto image = kind.Create();
+  image->LoadFromStream(in);
+  return GraphicToBitmap(*image);
+}
+
+uint32_t Be32(const std::vector<uint8_t>& b, size_t at) {
+  return (static_cast<uint32_t>(b[at]) << 24) | (b[at + 1] << 16) | (b[at + 2] << 8) | b[at + 3];
+}
+}  // namespace
+
+TEST(Graphics, FormatNamesSelectTheirKind) {
+  struct Case {
+    const wchar_t* format;
+    const TGraphicClass* kind;
+  } cases[] = {{L"bmp", &kBitmapGraphicClass}, {L"jpg", &kJPEGGraphicClass}, {L"jpeg", &kJPEGGraphicClass},
+               {L"png", &kPngGraphicClass},    {L"gif", nullptr},            {L"", nullptr}};
+  for (const Case& c : cases) EXPECT_EQ(GraphicClassForFormat(c.format), c.kind) << c.format;
+}
+
+TEST(Graphics, LosslessKindsRoundTripExactly) {
+  // An odd width exercises row padding and the left neighbour of the first pixel.
+  TBitmap24 original = Noise(37, 23, 5);
+  for (const TGraphicClass* kind : {&kBitmapGraphicClass, &kPngGraphicClass}) {
+    auto back = Load(*kind, Save(*kind, original));
+    ASSERT_EQ(back->Width(), 37);
+    ASSERT_EQ(back->Height(), 23);
+    for (int32_t y = 0; y < 23; ++y)
+      ASSERT_TRUE(std::equal(original.Row(y), original.Row(y) + original.RowBytes(), back->Row(y))) << kind->Extension;
+  }
+}
+
+TEST(Graphics, JpegRoundTripIsClose) {
+  TBitmap24 flat(64, 48);
+  for (int32_t y = 0; y < 48; ++y)
+    for (int32_t x = 0; x < 64; ++x) {
+      uint8_t* p = flat.Row(y) + x * 3;
+      p[0] = 40, p[1] = 120, p[2] = 200;  // blue, green, red
+    }
+  auto bytes = Save(kJPEGGraphicClass, flat);
+  auto back = Load(kJPEGGraphicClass, bytes);
+  ASSERT_EQ(back->Width(), 64);
+  const uint8_t* p = back->Row(20) + 30 * 3;
+  EXPECT_NEAR(p[0], 40, 3);
+  EXPECT_NEAR(p[1], 120, 3);
+  EXPECT_NEAR(p[2], 200, 3);
+}
+
+// Noise does not compress, so the image data needs several IDAT chunks.
+TEST(Graphics, PngHasOnlyIhdrIdatIendWithBoundedIdat) {
+  auto bytes = Save(kPngGraphicClass, Noise(300, 200, 9));
+  std::vector<std::string> types;
+  std::vector<uint8_t> zdata;
+  for (size_t at = 8; at < bytes.size();) {
+    uint32_t length = Be32(bytes, at);
+    std::string type(bytes.begin() + at + 4, bytes.begin() + at + 8);
+    EXPECT_EQ(Be32(bytes, at + 8 + length),
+              static_cast<uint32_t>(crc32(0, bytes.data() + at + 4, length + 4)));
+    if (type == "IDAT") {
+      EXPECT_LE(length, 65535u);
+      zdata.insert(zdata.end(), bytes.begin() + at + 8, bytes.begin() + at + 8 + length);
+    }
+    if (types.empty() || types.back() != type) types.push_back(type);
+    at += 12 + length;
+  }
+  EXPECT_EQ(types, (std::vector<std::string>{"IHDR", "IDAT", "IEND"}));
+  EXPECT_EQ(bytes[8 + 8 + 8], 8);  // bit depth
+  EXPECT_EQ(bytes[8 + 8 + 9], 2);  // RGB
+  EXPECT_EQ(zdata[0], 0x78);
+  EXPECT_EQ(zdata[1] >> 6, 3);  // zlib marks levels above 6 with 3
+  std::vector<uint8_t> raw(200 * (300 * 3 + 1));
+  uLongf size = static_cast<uLongf>(raw.size());
+  ASSERT_EQ(uncompress(raw.data(), &size, zdata.data(), static_cast<uLong>(zdata.size())), Z_OK);
+  ASSERT_EQ(size, raw.size());
+  for (size_t row = 0; row < 200; ++row) EXPECT_EQ(raw[row * 901], 1) << row;
+}
+
+TEST(Graphics, CanvasRowsEncodeLikeTheSameBitmap) {
+  // A canvas of a few rows is enough: rows are found at y * 48000.
+  TBitmap24 image = Noise(50, 4, 3);
+  TMemoryStream canvas;
+  canvas.SetSize(raw_canvas::kRowBytes * 4);
+  for (int32_t y = 0; y < 4; ++y) {
+    canvas.SetPosition(raw_canvas::PixelOffset(0, y));
+    canvas.WriteBuffer(image.Row(y), static_cast<int32_t>(image.RowBytes()));
+  }
+  for (const TGraphicClass* kind : {&kBitmapGraphicClass, &kJPEGGraphicClass, &kPngGraphicClass}) {
+    auto fromCanvas = kind->Create();
+    fromCanvas->Assign(std::make_unique<TRawCanvasRowSource>(canvas, 50, 4));
+    TMemoryStream out;
+    fromCanvas->SaveToStream(out);
+    EXPECT_EQ(std::vector<uint8_t>(out.Memory(), out.Memory() + out.GetSize()), Save(*kind, image))
+        << kind->Extension;
+  }
+}
+
+TEST(Graphics, BadInputGivesACodecError) {
+  auto png = Save(kPngGraphicClass, Noise(20, 20, 1));
+  auto jpg = Save(kJPEGGraphicClass, Noise(20, 20, 1));
+  auto bmp = Save(kBitmapGraphicClass, Noise(20, 20, 1));
+  auto cut = [](std::vector<uint8_t> b, size_t keep) { b.resize(keep); return b; };
+  auto huge = [](std::vector<uint8_t> b, size_t at, bool bigEndian) {
+    uint32_t v = 100000;
+    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * (bigEndian ? 3 - i : i)));
+    return b;
+  };
+  struct Case {
+    const char* what;
+    const TGraphicClass* kind;
+    std::vector<uint8_t> bytes;
+  } cases[] = {
+      {"empty png", &kPngGraphicClass, {}},
+      {"empty jpeg", &kJPEGGraphicClass, {}},
+      {"empty bmp", &kBitmapGraphicClass, {}},
+      {"cut png", &kPngGraphicClass, cut(png, png.size() / 2)},
+      {"cut jpeg", &kJPEGGraphicClass, cut(jpg, jpg.size() / 2)},
+      {"cut bmp", &kBitmapGraphicClass, cut(bmp, bmp.size() - 1)},
+      {"png of another kind", &kPngGraphicClass, jpg},
+      {"huge png", &kPngGraphicClass, huge(png, 16, true)},
+      {"huge bmp", &kBitmapGraphicClass, huge(bmp, 18, false)},
+  };
+  for (const Case& c : cases) EXPECT_THROW(Load(*c.kind, c.bytes), EInvalidGraphic) << c.what;
+}
