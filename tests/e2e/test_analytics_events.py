@@ -85,3 +85,14 @@ def test_collection_service_down_costs_the_player_nothing(harness, game_folder, 
     # After its fifth attempt an event is dropped: the start event was not tried again meanwhile.
     assert [len(posts(service, n)) for n in ("launcher_start", "game_run", "game_end")] == [5, 5, 5]
     assert len({r["body"] for r in posts(service, "launcher_start")}) == 1
+
+
+def test_closing_while_a_post_hangs_ends_the_launcher_cleanly(game_folder, launch, service, sample_repo):
+    # The collection service takes the post and never answers: the send is still
+    # running inside the HTTP client when the player closes the window.
+    service.behaviour["analytics"] = "hang"
+    launcher = ready_launcher(game_folder, launch, service, sample_repo)
+    wait_for(lambda: posts(service, "launcher_start"), what="the launcher_start post")
+    launcher.click("BTN_Exit")
+    assert launcher.wait_exit() == 0
+    assert len(posts(service, "launcher_start")) == 1

@@ -189,13 +189,29 @@ def test_every_request_is_recorded_and_collect_bodies_are_kept_exactly(service, 
     assert service.requests("/mp/collect")[0]["headers"]["content-length"] == str(len(body))
 
 
-def test_dropped_collect_closes_without_an_answer(service):
-    service.behaviour["analytics"] = "drop"
+def test_collect_without_an_answer(service):
     host, port = service.server.server_address[:2]
+    post = b"POST /mp/collect HTTP/1.1\r\nHost: x\r\nContent-Length: 2\r\n\r\n{}"
+    service.behaviour["analytics"] = "drop"
     with socket.create_connection((host, port), timeout=10) as s:
-        s.sendall(b"POST /mp/collect HTTP/1.1\r\nHost: x\r\nContent-Length: 2\r\n\r\n{}")
+        s.sendall(post)
         assert s.recv(100) == b""
-    assert service.requests("/mp/collect")[0]["body"] == "{}"
+    # A hung post is recorded at once and answered with nothing until the service stops.
+    service.behaviour["analytics"] = "hang"
+    with socket.create_connection((host, port), timeout=10) as s:
+        s.sendall(post)
+        for _ in range(100):
+            if len(service.requests("/mp/collect")) == 2:
+                break
+            s.settimeout(0.1)
+            try:
+                assert s.recv(100) == b"", "a hung post was answered"
+            except socket.timeout:
+                pass
+        assert [r["status"] for r in service.requests("/mp/collect")] == ["dropped", "hung"]
+        service.release_hung.set()
+        s.settimeout(10)
+        assert s.recv(100) == b""
 
 
 def test_control_path_switches_behaviour(service):

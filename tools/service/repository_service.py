@@ -51,7 +51,9 @@ def default_behaviour() -> dict:
         # answers) or "commit" (the commit the request named, when it named one).
         "tree_sha": "tree",
         # Analytics collection: "ok" answers 204, "drop" closes the connection
-        # without an answer, a number answers with that status.
+        # without an answer, "hang" records the post and then holds the
+        # connection without answering until the service stops, a number
+        # answers with that status.
         "analytics": "ok",
     }
 
@@ -92,6 +94,7 @@ class RepositoryService:
         self.recorder = Recorder(record_file)
         self.api_requests = 0
         self.started = int(time.time())
+        self.release_hung = threading.Event()
         self._lock = threading.Lock()
         handler = type("Handler", (_Handler,), {"service": self})
         self.server = ThreadingHTTPServer((host, port), handler)
@@ -110,6 +113,7 @@ class RepositoryService:
         return self
 
     def stop(self) -> None:
+        self.release_hung.set()
         self.server.shutdown()
         self.server.server_close()
         if self._thread:
@@ -138,6 +142,7 @@ class _Handler(BaseHTTPRequestHandler):
     # --- plumbing -----------------------------------------------------------
 
     def _record(self, status, body=b""):
+        self._recorded = True
         item = {"time": time.time(), "method": self.command, "path": self.path,
                 "headers": {k.lower(): v for k, v in self.headers.items()}, "status": status}
         if self.command == "POST":
@@ -199,6 +204,7 @@ class _Handler(BaseHTTPRequestHandler):
         self._dispatch(self.rfile.read(length) if length else b"")
 
     def _dispatch(self, body):
+        self._recorded = False
         status = None
         try:
             status = self._route(body)
@@ -206,7 +212,7 @@ class _Handler(BaseHTTPRequestHandler):
             self._reply(500, f"stand-in failure: {error!r}".encode(), TEXT_TYPE)
             status = 500
         finally:
-            if not self.path.startswith("/_stand-in/"):
+            if not self.path.startswith("/_stand-in/") and not self._recorded:
                 self._record(status, body)
 
     def _route(self, body):
@@ -217,7 +223,7 @@ class _Handler(BaseHTTPRequestHandler):
         if path.startswith("/_stand-in/"):
             return self._control(path, body)
         if path == "/mp/collect" and self.command == "POST":
-            return self._collect()
+            return self._collect(body)
         if path.startswith("/repos/"):
             return self._api(path[len("/repos/"):], query)
         return self._raw(path)
@@ -245,9 +251,12 @@ class _Handler(BaseHTTPRequestHandler):
 
     # --- analytics ------------------------------------------------------------
 
-    def _collect(self):
+    def _collect(self, body):
         mode = self.service.behaviour["analytics"]
-        if mode == "drop":
+        if mode in ("drop", "hang"):
+            if mode == "hang":
+                self._record("hung", body)
+                self.service.release_hung.wait(600)
             self.close_connection = True
             return "dropped"
         status = 204 if mode == "ok" else int(mode)
