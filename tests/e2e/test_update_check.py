@@ -65,3 +65,36 @@ def test_service_down_reports_the_system_error_and_leaves_only_exit(game_folder,
     assert not any(view.enabled(name) for name in ("BTN_Run", "BTN_Update", "RB_Release", "RB_Test"))
     launcher.click("BTN_Exit")
     assert launcher.wait_exit() == 0
+
+
+def update_begin_posts(service):
+    return [r for r in service.requests("/mp/collect") if '"name": "update_begin"' in r["body"]]
+
+
+def test_update_button_reports_the_start_of_a_run(game_folder, launch, service, sample_repo):
+    installed = sample_repo["main"][0]
+    game_folder.add_game()
+    game_folder.write_last(installed, "main")
+    launcher = launch(endpoint=service.url)
+    launcher.wait_state("UpdateOptional")
+    start = wait_for(lambda: [r for r in service.requests("/mp/collect") if "launcher_start" in r["body"]],
+                     what="launcher_start")[0]
+    client_id = start["body"].split('"client_id": "')[1].split('"')[0]
+    launcher.click("BTN_Update")
+    begin = wait_for(lambda: update_begin_posts(service), what="update_begin")[0]
+    assert begin["body"] == (
+        '{"client_id": "' + client_id + '", "events": [{"name": "update_begin", "params": {"version": "1.2.3.4", '
+        '"hash": "' + installed + '", "newHash": "", "branch": "main", "error": false}}]}')
+
+
+def test_update_button_with_the_folder_choice_cancelled_changes_nothing(game_folder, launch, service):
+    launcher = launch(endpoint=service.url)
+    before = launcher.wait_state("UpdateRequired").summary()
+    # Twice: the second click is handled only after the first handler has returned.
+    for _ in range(2):
+        launcher.click("BTN_Update")
+        launcher.answer(launcher.wait_dialog(), "OK")
+        launcher.answer(launcher.wait_dialog(caption="Выберите каталог установки игры"), "Cancel")
+        assert launcher.view().summary() == before
+    wait_for(lambda: service.requests("/mp/collect"), what="the launcher_start post")
+    assert update_begin_posts(service) == []
