@@ -5,9 +5,11 @@
 #include <windows.h>
 
 #include <atomic>
+#include <deque>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,6 +19,7 @@
 #include "window/SortedStringList.h"
 
 class THTTPAsyncContext;
+class TLauncherTheme;
 struct ITaskbarList3;
 
 enum TUpdateResult : uint8_t { urSuccess, urNothing };
@@ -30,15 +33,18 @@ inline constexpr wchar_t kLauncherCaption[] = L"VELDRA LAUNCHER";
 inline constexpr wchar_t kApplicationTitle[] = L"Launcher";
 
 // A started game process; the handles close when it is reset.
+// The game task fills and releases it; the main thread reads only the
+// process id, which is therefore atomic.
 struct TGameProcessInfo {
   UniqueHandle Process;
   UniqueHandle Thread;
-  DWORD ProcessId = 0;
+  std::atomic<DWORD> ProcessId{0};
   DWORD ThreadId = 0;
   void Reset() {
     Process.reset();
     Thread.reset();
-    ProcessId = ThreadId = 0;
+    ThreadId = 0;
+    ProcessId = 0;
   }
 };
 
@@ -56,6 +62,8 @@ class TfLauncher {
   // True from the end of creation until the window starts closing: requests
   // from outside (the pipe) may use the window only then.
   bool IsReadyForRequests() const { return FReadyForRequests; }
+  // A game session task still refers to the window.
+  bool HasRunningTasks() const { return FRunningTasks > 0; }
 
   // UI states: the only way other code changes what the user can do.
   void StateChecking(bool startTimer);
@@ -68,6 +76,9 @@ class TfLauncher {
   void CloseLauncher();
   // Shows a status text in L_Update (the run's caption steps use it).
   void SetStatusText(const std::wstring& text);
+  // The progress bar and the taskbar button follow the same position.
+  void SetProgressRange(int32_t maximum);
+  void SetProgressPosition(int32_t position);
 
   void ActivateApp();
   bool IsError() const { return FErrorOnLoading; }
@@ -159,11 +170,13 @@ class TfLauncher {
   // ---- end ----
 
  private:
-  friend struct TLauncherWindowProc;
+  static LRESULT CALLBACK StaticWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexcept;
+  static LRESULT CALLBACK PanelProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR) noexcept;
   // Window plumbing (window/uLauncher_Window.cpp).
   LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp);
   void CreateControls();
-  void FormCreate();
+  // False when the program has to end at once.
+  bool FormCreate();
   void FormDestroy();
   bool FormCloseQuery();
   void FormResize(WPARAM sizeKind);
@@ -181,11 +194,15 @@ class TfLauncher {
   void SetTaskbarState(int flags);
   void SetTaskbarValue(uint64_t done, uint64_t total);
   void SetProgressMarquee(bool marquee);
+  void ApplyTaskbarProgress();
 
   // Game session (game/uLauncher_Game.cpp).
+  static void CALLBACK GameTaskEntry(PTP_CALLBACK_INSTANCE instance, PVOID context) noexcept;
   void RunGameSession(std::wstring parameters);
   void OnGameStartFailed(const Exception& e);
   static BOOL CALLBACK FindGameWindowProc(HWND window, LPARAM launcher);
+  void ContinueConnectWait();
+  void ConnectAfterWait(const std::wstring& command);
 
   HWND FHandle = nullptr;
   bool FReadyForRequests = false;
@@ -193,9 +210,19 @@ class TfLauncher {
   bool FTrayIconVisible = false;
   UINT FTaskbarButtonCreatedMessage = 0;
   ITaskbarList3* FTaskbar = nullptr;
-  struct TTheme;
-  std::unique_ptr<TTheme> FTheme;
-  friend struct TTheme;
+  int FTaskbarState = 0;
+  int32_t FProgressPosition = 0;
+  int32_t FProgressMaximum = 100;
+  std::unique_ptr<TLauncherTheme> FTheme;
+  HICON FIconLarge = nullptr;
+  HICON FIconSmall = nullptr;
+  // The version text as shown, for threads that may not touch the label.
+  mutable std::mutex FVersionLock;
+  std::wstring FVersionText;
+  std::atomic<int> FRunningTasks{0};
+  // Connect requests waiting for the game process to appear.
+  std::deque<std::wstring> FConnectWaiting;
+  int FConnectWaitTicks = 0;
 };
 
 // The one window; null before it exists and after it is gone.

@@ -1,4 +1,94 @@
 // Program entry of Launcher.exe.
 #include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return 0; }
+#include <memory>
+#include <string>
+
+#include "MainThreadQueue.h"
+#include "startup/uParametersIPC.h"
+#include "uDebugUtils.h"
+#include "uLauncher.h"
+
+namespace {
+
+std::wstring ExeFolder() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n < path.size()) {
+      path.resize(n);
+      break;
+    }
+    path.resize(path.size() * 2);
+  }
+  return path.substr(0, path.find_last_of(L"\\/"));
+}
+
+std::wstring LogFilePath() {
+  wchar_t documents[MAX_PATH] = L"";
+  std::wstring folder;
+  if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, documents)) && documents[0])
+    folder = documents;
+  // Without a Documents folder the log goes to the root of the current drive.
+  if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
+  return folder + L"\\Veldra\\launcher.log";
+}
+
+void ShowFatalError(const Exception& e) {
+  MessageBoxW(nullptr, e.Message().c_str(), kApplicationTitle, MB_OK | MB_ICONERROR | MB_TOPMOST);
+}
+
+int RunMessageLoop(HWND window) {
+  MSG msg;
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    if (window && IsWindow(window) && IsDialogMessageW(window, &msg)) continue;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  return static_cast<int>(msg.wParam);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  SetCurrentDirectoryW(ExeFolder().c_str());
+  MainThread::Initialize();
+  try {
+    if (CheckRunningInstance()) return 0;
+  } catch (...) {
+    // A second launcher that cannot reach the first one says why.
+    ShowFatalError(*CurrentExceptionAsObject());
+    return 1;
+  }
+  try {
+    SetGlobalLogger(std::make_unique<TLogger>(LogFilePath(), 0x80000));
+  } catch (...) {
+    ShowFatalError(*CurrentExceptionAsObject());
+  }
+  HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+
+  auto launcher = std::make_unique<TfLauncher>();
+  fLauncher = launcher.get();
+  MainThread::SetExceptionHandler([](const Exception& e) {
+    if (fLauncher) fLauncher->aplctnvnts1Exception(e);
+  });
+  int exitCode = 0;
+  if (launcher->Create(instance)) exitCode = RunMessageLoop(launcher->Handle());
+  PipeRequestsWindowClosing();
+  MainThread::SetExceptionHandler(nullptr);
+  fLauncher = nullptr;
+  if (launcher->HasRunningTasks()) {
+    // A game session task still refers to the window; let the process end
+    // take everything down instead of freeing it under the task.
+    launcher.release();
+  } else {
+    launcher.reset();
+  }
+  MainThread::Finalize();
+  PipeReader.reset();
+  if (SUCCEEDED(com)) CoUninitialize();
+  SetGlobalLogger(nullptr);
+  return exitCode;
+}

@@ -1,0 +1,179 @@
+// Game launch: the Run button, the game session on a pool thread, and the
+// hand-over of connect texts to the game.
+#include <windows.h>
+
+#include <memory>
+
+#include "MainThreadQueue.h"
+#include "game/SessionTime.h"
+#include "uDebugUtils.h"
+#include "uLauncher.h"
+#include "window/WindowMessages.h"
+
+namespace {
+
+constexpr ULONG_PTR kConnectTag = 0x526456;
+constexpr size_t kConnectPrefixLength = 9;  // "/connect "
+
+bool FileExists(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void StartGameProcess(const std::wstring& exe, const std::wstring& parameters, TGameProcessInfo& info) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_SHOWNORMAL;
+  std::wstring commandLine = L"\"" + exe + L"\" " + parameters;
+  PROCESS_INFORMATION process{};
+  SetLastError(ERROR_INVALID_PARAMETER);
+  if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                      CREATE_UNICODE_ENVIRONMENT | CREATE_DEFAULT_ERROR_MODE, nullptr, nullptr, &startup, &process))
+    RaiseLastOSError();
+  info.Process.reset(process.hProcess);
+  info.Thread.reset(process.hThread);
+  info.ThreadId = process.dwThreadId;
+  info.ProcessId = process.dwProcessId;
+}
+
+struct TGameTask {
+  TfLauncher* Launcher;
+  std::wstring Parameters;
+};
+
+}  // namespace
+
+void TfLauncher::BTN_RunClick() {
+  if (!FileExists(GetGameExePath())) {
+    ShowInfo(L"Программа запуска не обнаружила игру! Переустановите игру для устранения проблемы.");
+    FNewCommitHash.clear();
+    StateChecking(true);
+    return;
+  }
+  RegisterEventWithParams(L"game_run", VersionText(), L"");
+  SetBusy(true);
+  ShowTrayIcon(true);
+  ShowWindow(FHandle, SW_HIDE);
+  FGameRunning = gsrRunning;
+  // The pending connect text becomes the game's parameters; it is taken here,
+  // on the main thread, so that the task shares nothing else with the window.
+  auto task = std::make_unique<TGameTask>(TGameTask{this, std::move(FConnectionString)});
+  FConnectionString.clear();
+  ++FRunningTasks;
+  if (!TrySubmitThreadpoolCallback(&TfLauncher::GameTaskEntry, task.get(), nullptr)) {
+    --FRunningTasks;
+    try {
+      RaiseLastOSError();
+    } catch (const Exception& e) {
+      OnGameStartFailed(e);
+    }
+    return;
+  }
+  task.release();
+}
+
+void CALLBACK TfLauncher::GameTaskEntry(PTP_CALLBACK_INSTANCE, PVOID context) noexcept {
+  std::unique_ptr<TGameTask> task(static_cast<TGameTask*>(context));
+  TfLauncher* self = task->Launcher;
+  try {
+    self->RunGameSession(std::move(task->Parameters));
+  } catch (...) {
+    LogError(*CurrentExceptionAsObject());
+  }
+  --self->FRunningTasks;
+}
+
+void TfLauncher::RunGameSession(std::wstring parameters) {
+  ULONGLONG start = GetTickCount64();
+  try {
+    StartGameProcess(GetGameExePath(), parameters, FGameProcess);
+  } catch (...) {
+    std::shared_ptr<Exception> failure = CurrentExceptionAsObject();
+    FGameProcess.Reset();
+    MainThread::Queue([this, failure] { OnGameStartFailed(*failure); });
+    return;
+  }
+  FGameRunning = gsrRunned;
+  WaitForInputIdle(FGameProcess.Process.get(), INFINITE);
+  WaitForSingleObject(FGameProcess.Process.get(), INFINITE);
+  int64_t seconds = static_cast<int64_t>((GetTickCount64() - start) / 1000);
+  // Released before the window comes back, so that a new start cannot meet it.
+  FGameProcess.Reset();
+  MainThread::Queue([this] { GameFinished(); });
+  RegisterEventWithParams(L"game_end", VersionText(), SessionTimeExtra(seconds));
+}
+
+void TfLauncher::GameFinished() {
+  TrayIcon1DblClick();
+  FGameRunning = gsrNone;
+  StateReady();
+}
+
+void TfLauncher::OnGameStartFailed(const Exception& e) {
+  // The launcher comes back usable and says why the game did not start.
+  FGameRunning = gsrNone;
+  TrayIcon1DblClick();
+  StateReady();
+  aplctnvnts1Exception(e);
+}
+
+void TfLauncher::DoConnectClient(const std::wstring& command) {
+  FConnectionString.clear();
+  if (command.empty()) return;
+  if (FGameRunning == gsrRunning || !FConnectWaiting.empty()) {
+    // The game process is being created: wait for it without holding up the
+    // message loop, at most 51 times 500 ms, keeping the requests in order.
+    FConnectWaiting.push_back(command);
+    if (FConnectWaiting.size() == 1) {
+      FConnectWaitTicks = 0;
+      SetTimer(FHandle, kTimerConnectWait, kConnectWaitMs, nullptr);
+    }
+    return;
+  }
+  ConnectAfterWait(command);
+}
+
+void TfLauncher::ContinueConnectWait() {
+  if (FGameRunning == gsrRunning && ++FConnectWaitTicks < kConnectWaitTicks) return;
+  KillTimer(FHandle, kTimerConnectWait);
+  std::deque<std::wstring> waiting;
+  waiting.swap(FConnectWaiting);
+  for (const auto& command : waiting) ConnectAfterWait(command);
+}
+
+void TfLauncher::ConnectAfterWait(const std::wstring& command) {
+  if (FGameRunning != gsrRunned) {
+    if (IsWindowEnabled(BTN_Run)) {
+      FConnectionString = command;
+      BTN_RunClick();
+    } else {
+      ShowInfo(L"Невозможно запустить игру, требуется обновление или установка!");
+    }
+    return;
+  }
+  std::wstring text = command.size() > kConnectPrefixLength ? command.substr(kConnectPrefixLength) : std::wstring();
+  FGameWindowHandle = reinterpret_cast<HWND>(static_cast<intptr_t>(-1));
+  EnumWindows(&TfLauncher::FindGameWindowProc, reinterpret_cast<LPARAM>(this));
+  if (FGameWindowHandle == reinterpret_cast<HWND>(static_cast<intptr_t>(-1))) return;
+  COPYDATASTRUCT data{};
+  data.dwData = kConnectTag;
+  data.cbData = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+  data.lpData = text.empty() ? nullptr : text.data();
+  // Synchronous, but a hung game must not freeze the launcher.
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(FGameWindowHandle, WM_COPYDATA, reinterpret_cast<WPARAM>(FHandle),
+                      reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG, 10000, &ignored);
+}
+
+BOOL CALLBACK TfLauncher::FindGameWindowProc(HWND window, LPARAM launcher) {
+  auto* self = reinterpret_cast<TfLauncher*>(launcher);
+  DWORD processId = 0;
+  GetWindowThreadProcessId(window, &processId);
+  if (processId == 0 || processId != self->FGameProcess.ProcessId) return TRUE;
+  wchar_t className[256] = L"";
+  GetClassNameW(window, className, 256);
+  if (wcscmp(className, L"TfMain") != 0) return TRUE;
+  self->FGameWindowHandle = window;
+  return FALSE;
+}

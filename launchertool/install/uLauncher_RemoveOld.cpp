@@ -1,0 +1,56 @@
+// Removal of the launcher file left behind by a self-replacement.
+#include <windows.h>
+#include <objbase.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include "uDebugUtils.h"
+#include "uLauncher.h"
+
+namespace {
+
+DWORD DeleteFileWithRetry(const std::wstring& path) {
+  DWORD last = ERROR_SUCCESS;
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    if (DeleteFileW(path.c_str())) return ERROR_SUCCESS;
+    last = GetLastError();
+    if (last == ERROR_FILE_NOT_FOUND) return last;
+    Sleep(200);
+  }
+  return last;
+}
+
+std::wstring ExecutablePath() {
+  wchar_t path[MAX_PATH * 2] = L"";
+  DWORD n = GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
+  return std::wstring(path, n);
+}
+
+DWORD RunElevated(const std::wstring& file, const std::wstring& parameters) {
+  HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  SHELLEXECUTEINFOW info{};
+  info.cbSize = sizeof(info);
+  info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI | SEE_MASK_UNICODE;
+  info.lpVerb = L"runas";
+  info.lpFile = file.c_str();
+  info.lpParameters = parameters.c_str();
+  info.nShow = SW_SHOWNORMAL;
+  DWORD result = ShellExecuteExW(&info) ? ERROR_SUCCESS : GetLastError();
+  if (SUCCEEDED(com)) CoUninitialize();
+  return result;
+}
+
+}  // namespace
+
+void TfLauncher::RemoveOldLauncher() {
+  std::wstring path = FLocalPath + L"\\Launcher_old.exe";
+  if (IsUserAnAdmin()) {
+    DeleteFileWithRetry(path);
+    return;
+  }
+  DWORD result = DeleteFileWithRetry(path);
+  if (result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND) return;
+  LogMessage(L"Delete", L"let's try to get administrator rights");
+  DWORD shell = RunElevated(ExecutablePath(), L"/removeOldAndClose");
+  if (shell != ERROR_SUCCESS && shell != ERROR_CANCELLED) RaiseLastOSError(shell);
+}

@@ -1,0 +1,13 @@
+#pragma once
+// Private messages and timer ids of the launcher window.
+#include <windows.h>
+
+inline constexpr UINT kTrayMessage = WM_APP + 1;
+inline constexpr UINT_PTR kTimerUpdate = 1;
+inline constexpr UINT_PTR kTimerConnectWait = 2;
+inline constexpr UINT kUpdateTimerMs = 500;
+inline constexpr UINT kConnectWaitMs = 500;
+inline constexpr int kConnectWaitTicks = 51;
+
+// Text of the update notice shown in L_Update.
+const wchar_t* UpdateNoticeText();

@@ -1,0 +1,49 @@
+// The last-chance error handler and the information box.
+#include <windows.h>
+
+#include "uDebugUtils.h"
+#include "uLauncher.h"
+#include "window/ErrorBoxText.h"
+#include "window/MessageText.h"
+
+namespace {
+
+HWND BoxOwner() {
+  HWND owner = fLauncher ? fLauncher->Handle() : nullptr;
+  return owner && IsWindowVisible(owner) ? owner : nullptr;
+}
+
+// Failures of an asynchronous exchange arrive wrapped by the HTTP layer.
+bool IsHttpWrapper(const Exception& e) { return std::wstring(e.ClassName()) == L"EHTTPWrapperException"; }
+
+}  // namespace
+
+void ShowInfo(const std::wstring& text) {
+  MessageBeep(MB_ICONINFORMATION);
+  HWND owner = BoxOwner();
+  MessageBoxW(owner, MessageBoxText(text).c_str(), kApplicationTitle,
+              MB_OK | MB_ICONINFORMATION | (owner ? MB_APPLMODAL : MB_TASKMODAL));
+}
+
+int AskQuestion(const std::wstring& text) {
+  HWND owner = BoxOwner();
+  return MessageBoxW(owner, MessageBoxText(text).c_str(), kApplicationTitle,
+                     MB_YESNO | MB_ICONQUESTION | (owner ? MB_APPLMODAL : MB_TASKMODAL));
+}
+
+void TfLauncher::aplctnvnts1Exception(const Exception& e) {
+  if (e.Is<EAbort>()) return;
+  if (IsHttpWrapper(e)) {
+    // A download cancelled because the run already failed says nothing.
+    if (e.GetBaseException().Is<EAbort>()) return;
+    FErrorOnLoading = true;
+    FFileListToDownload.clear();
+    if (ProgressBar) ShowWindow(ProgressBar, SW_HIDE);
+    SetTaskbarState(0);
+  }
+  LogError(e);
+  HWND owner = BoxOwner();
+  MessageBoxW(owner, MessageBoxText(ErrorBoxText(e)).c_str(), kApplicationTitle,
+              MB_OK | MB_ICONERROR | (owner ? MB_APPLMODAL : MB_TASKMODAL));
+  if (BTN_Exit) EnableWindow(BTN_Exit, TRUE);
+}
