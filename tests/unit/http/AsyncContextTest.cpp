@@ -195,3 +195,29 @@ TEST_F(HttpSync, FailuresRaiseFromSendAndCloseTheHandles) {
     EXPECT_EQ(probe->FinishCalls, 0);
   }
 }
+
+TEST_F(HttpAsync, HandlerSetAfterTheEndRunsAtOnce) {
+  TTestServer server([](const TSeenRequest&) { return Ok("late"); });
+  auto probe = std::make_shared<TProbe>();
+  THTTPAsyncContext* context = Client.Send(new THTTPGetRequest, new TProbeResponse(probe, true), UrlOf(server.Url("/")));
+  context->SetNeedDestroyAll(true);
+  // Without a handler and without DisposeAfterLoad the finished exchange stays.
+  context->Run(nullptr, false);
+  PumpUntil([&] { return context->IsClosed(); });
+  EXPECT_EQ(probe->Destroyed, 0);
+  std::wstring seenByHandler;
+  context->SetDisposeAfterLoad(true);
+  context->SetOnEndLoad([&](THTTPAsyncContext* c) { seenByHandler = std::to_wstring(c->Response()->DataSize()); });
+  EXPECT_EQ(seenByHandler, L"4");
+  PumpUntil([&] { return probe->Destroyed == 1; });
+}
+
+TEST_F(HttpAsync, UnstartedExchangeIsFreedByDispose) {
+  auto probe = std::make_shared<TProbe>();
+  THTTPAsyncContext* context =
+      Client.Send(new THTTPGetRequest, new TProbeResponse(probe, true), UrlOf(L"http://127.0.0.1:9/"));
+  context->SetNeedDestroyAll(true);
+  context->Dispose();
+  PumpUntil([&] { return probe->Destroyed == 1; });
+  EXPECT_TRUE(Errors.empty());
+}
