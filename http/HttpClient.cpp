@@ -6,7 +6,7 @@
 #include "HttpExceptions.h"
 #include "HttpRequest.h"
 #include "HttpResponse.h"
-#include "HttpWindowsVersion.h"
+#include "SysTypes.h"
 #include "WinHttpBinding.h"
 
 namespace {
@@ -55,7 +55,7 @@ void THTTPClient::InitSession(const std::wstring& userAgent, const std::wstring&
                               const std::wstring& proxyByPass, bool async) {
   CloseSession();
   const auto& api = WinHttp();
-  uint8_t level = HttpWindowsVersionLevel();
+  uint8_t level = WindowsVersionLevel();
   DWORD accessType = !proxyName.empty() ? WINHTTP_ACCESS_TYPE_NAMED_PROXY
                      : level >= 7       ? WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY
                                         : WINHTTP_ACCESS_TYPE_DEFAULT_PROXY;
