@@ -21,6 +21,7 @@ THTTPAsyncContext::THTTPAsyncContext(THTTPClient* client, THTTPRequest* request,
       FHandle(handle),
       FConnection(connection),
       FAsync(client && client->IsAsynchronous()) {
+  WinHttpUseBegin();
   if (FResponse) FResponse->FContext = this;
 }
 
@@ -35,6 +36,7 @@ THTTPAsyncContext::~THTTPAsyncContext() {
     FResponse->FContext = nullptr;
   }
   if (FNeedDestroyClient) delete FClient;
+  WinHttpUseEnd();
 }
 
 void THTTPAsyncContext::Run() {

@@ -48,6 +48,7 @@ void THTTPClient::CloseSession() {
   if (FSession) {
     WinHttp().CloseHandle(FSession);
     FSession = nullptr;
+    WinHttpUseEnd();
   }
 }
 
@@ -62,7 +63,11 @@ void THTTPClient::InitSession(const std::wstring& userAgent, const std::wstring&
   FIsAsynchronous = async;
   FSession = api.Open(NullIfEmpty(userAgent), accessType, NullIfEmpty(proxyName), NullIfEmpty(proxyByPass),
                       async ? WINHTTP_FLAG_ASYNC : 0);
-  if (!FSession) CheckWinHttpError();
+  if (!FSession) {
+    CheckWinHttpError();
+    return;
+  }
+  WinHttpUseBegin();
   try {
     if (!api.SetTimeouts(FSession, static_cast<int>(ResolveTimeout), static_cast<int>(ConnectTimeout),
                          static_cast<int>(SendTimeout), static_cast<int>(ReceiveTimeout))) {

@@ -40,6 +40,7 @@ std::string Narrow(const wchar_t* name) {
 std::mutex gLoadLock;
 TWinHttpBinding gBinding;
 std::atomic<bool> gLoaded{false};
+std::atomic<int> gUsers{0};
 
 }  // namespace
 
@@ -77,8 +78,12 @@ void LoadWinHttp() {
   gLoaded.store(true, std::memory_order_release);
 }
 
+void WinHttpUseBegin() { ++gUsers; }
+void WinHttpUseEnd() { --gUsers; }
+
 void UnloadWinHttp() {
   std::lock_guard guard(gLoadLock);
+  if (gUsers.load() != 0) return;
   gLoaded.store(false, std::memory_order_release);
   gBinding.Module.reset();
   gBinding.Api = {};

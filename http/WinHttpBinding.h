@@ -79,8 +79,14 @@ TWinHttpBinding LoadWinHttpLibrary(const std::wstring& libraryName);
 // Module start-up calls it; a failure there is raised again by the first
 // later call, so the program's start-up can report it.
 void LoadWinHttp();
-// Releases the library (program end).
+// Releases the library (program end). While sessions or exchanges are still
+// open (a worker thread may be inside WinHTTP) the library stays for the
+// process's end to release.
 void UnloadWinHttp();
+// Sessions and exchanges count themselves in and out, so that unloading
+// never pulls the code from under a running call.
+void WinHttpUseBegin();
+void WinHttpUseEnd();
 bool WinHttpWebSocketAvailable();
 HMODULE WinHttpModule();
 // The table of the loaded library (loading it first when start-up did not).

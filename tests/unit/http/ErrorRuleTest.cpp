@@ -28,6 +28,13 @@ TEST(WinHttpBinding, StartUpBindsEveryRequiredSlot) {
   EXPECT_EQ(WinHttpWebSocketAvailable(), allWebSocket);
 }
 
+TEST(WinHttpBinding, StaysLoadedWhileASessionIsOpen) {
+  THTTPClient client(kDefaultUserAgent, L"", L"", true);
+  ASSERT_TRUE(client.HasSession());
+  UnloadWinHttp();
+  EXPECT_NE(WinHttpModule(), nullptr);
+}
+
 TEST(HttpErrorRule, LastErrorDecidesWhetherToRaise) {
   for (DWORD quiet : {DWORD{0}, DWORD{ERROR_INVALID_HANDLE}}) {
     SetLastError(quiet);
