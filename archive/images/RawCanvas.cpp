@@ -1,5 +1,8 @@
 #include "RawCanvas.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "Exceptions.h"
 
 TRawCanvasRowSource::TRawCanvasRowSource(TStream& canvas, int32_t width, int32_t height)
@@ -9,6 +12,19 @@ TRawCanvasRowSource::TRawCanvasRowSource(TStream& canvas, int32_t width, int32_t
 }
 
 void TRawCanvasRowSource::ReadRow(int32_t y, uint8_t* bgr) {
-  FCanvas.SetPosition(raw_canvas::PixelOffset(0, y));
-  FCanvas.ReadBuffer(bgr, FWidth * 3);
+  if (y < 0 || y >= FHeight) throw EArgumentOutOfRangeException();
+  if (y < FBlockFirst || y >= FBlockFirst + FBlockCount) {
+    bool backward = y < FLastRow;
+    int32_t first = backward ? std::max(0, y - kBlockRows + 1) : y;
+    int32_t count = std::min(kBlockRows, FHeight - first);
+    // The last row of the block is read only as far as the image reaches.
+    int64_t bytes = (count - 1) * raw_canvas::kRowBytes + static_cast<int64_t>(FWidth) * 3;
+    FBlock.resize(static_cast<size_t>(bytes));
+    FCanvas.SetPosition(raw_canvas::PixelOffset(0, first));
+    FCanvas.ReadBuffer(FBlock.data(), static_cast<int32_t>(bytes));
+    FBlockFirst = first;
+    FBlockCount = count;
+  }
+  FLastRow = y;
+  std::memcpy(bgr, FBlock.data() + (y - FBlockFirst) * raw_canvas::kRowBytes, static_cast<size_t>(FWidth) * 3);
 }

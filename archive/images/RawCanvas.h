@@ -3,6 +3,7 @@
 // stream, rows top first, 48000 bytes a row; an image occupies its top-left
 // corner.
 #include <cstdint>
+#include <vector>
 
 #include "Bitmap24.h"
 #include "Streams.h"
@@ -14,7 +15,8 @@ constexpr int64_t kSize = kRowBytes * kSide;
 inline int64_t PixelOffset(int32_t x, int32_t y) { return (static_cast<int64_t>(y) * kSide + x) * 3; }
 }  // namespace raw_canvas
 
-// The image of width by height in the canvas's corner, one positioned read per row.
+// The image of width by height in the canvas's corner. Rows are read a block
+// of whole canvas rows at a time (forward or backward, following the reader).
 class TRawCanvasRowSource : public TImageRowSource {
  public:
   // Raises EArgumentOutOfRangeException when the image does not fit the canvas.
@@ -24,7 +26,12 @@ class TRawCanvasRowSource : public TImageRowSource {
   void ReadRow(int32_t y, uint8_t* bgr) override;
 
  private:
+  static constexpr int32_t kBlockRows = 16;
   TStream& FCanvas;
   int32_t FWidth;
   int32_t FHeight;
+  std::vector<uint8_t> FBlock;
+  int32_t FBlockFirst = 0;
+  int32_t FBlockCount = 0;
+  int32_t FLastRow = -1;
 };

@@ -102,17 +102,19 @@ TEST(Graphics, PngHasOnlyIhdrIdatIendWithBoundedIdat) {
 }
 
 TEST(Graphics, CanvasRowsEncodeLikeTheSameBitmap) {
-  // A canvas of a few rows is enough: rows are found at y * 48000.
-  TBitmap24 image = Noise(50, 4, 3);
+  // Rows are found at y * 48000; 40 rows span several read blocks, forward
+  // (PNG, JPEG) and backward (BMP).
+  const int32_t w = 50, h = 40;
+  TBitmap24 image = Noise(w, h, 3);
   TMemoryStream canvas;
-  canvas.SetSize(raw_canvas::kRowBytes * 4);
-  for (int32_t y = 0; y < 4; ++y) {
+  canvas.SetSize(raw_canvas::kRowBytes * (h - 1) + w * 3);
+  for (int32_t y = 0; y < h; ++y) {
     canvas.SetPosition(raw_canvas::PixelOffset(0, y));
     canvas.WriteBuffer(image.Row(y), static_cast<int32_t>(image.RowBytes()));
   }
   for (const TGraphicClass* kind : {&kBitmapGraphicClass, &kJPEGGraphicClass, &kPngGraphicClass}) {
     auto fromCanvas = kind->Create();
-    fromCanvas->Assign(std::make_unique<TRawCanvasRowSource>(canvas, 50, 4));
+    fromCanvas->Assign(std::make_unique<TRawCanvasRowSource>(canvas, w, h));
     TMemoryStream out;
     fromCanvas->SaveToStream(out);
     EXPECT_EQ(std::vector<uint8_t>(out.Memory(), out.Memory() + out.GetSize()), Save(*kind, image))
