@@ -42,3 +42,24 @@ class TBitmapRowSource : public TImageRowSource {
  private:
   const TBitmap24& FBitmap;
 };
+
+// Where a decoder puts its rows: Start once with the size, then every row
+// once, in any order, so that a whole image need not be held in memory.
+class TImageRowSink {
+ public:
+  virtual ~TImageRowSink() = default;
+  virtual void Start(int32_t width, int32_t height) = 0;
+  // Width * 3 bytes, blue-green-red, transparency already put over white.
+  virtual void WriteRow(int32_t y, const uint8_t* bgr) = 0;
+};
+
+// Collects the rows in a bitmap.
+class TBitmapRowSink : public TImageRowSink {
+ public:
+  explicit TBitmapRowSink(TBitmap24& bitmap) : FBitmap(bitmap) {}
+  void Start(int32_t width, int32_t height) override { FBitmap = TBitmap24(width, height); }
+  void WriteRow(int32_t y, const uint8_t* bgr) override;
+
+ private:
+  TBitmap24& FBitmap;
+};

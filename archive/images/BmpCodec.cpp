@@ -40,7 +40,7 @@ struct TMaskChannel {
 };
 }  // namespace
 
-TBitmap24 TBitmapImage::Decode(TStream& Stream) {
+void TBitmapImage::Decode(TStream& Stream, TImageRowSink& Sink) {
   int64_t start = Stream.GetPosition();
   int64_t available = Stream.GetSize() - start;
   uint8_t head[kFileHeaderSize + 4];
@@ -106,12 +106,12 @@ TBitmap24 TBitmapImage::Decode(TStream& Stream) {
   size_t stride = ((static_cast<size_t>(width) * bits + 31) / 32) * 4;
   if (static_cast<int64_t>(dataOffset) + static_cast<int64_t>(stride) * height > available)
     Bad(L"pixel data cut short");
-  TBitmap24 bitmap(width, height);
-  std::vector<uint8_t> line(stride);
+  Sink.Start(width, height);
+  std::vector<uint8_t> line(stride), row(static_cast<size_t>(width) * 3);
   Stream.SetPosition(start + dataOffset);
   for (int32_t fileRow = 0; fileRow < height; ++fileRow) {
     Stream.ReadBuffer(line.data(), static_cast<int32_t>(stride));
-    uint8_t* out = bitmap.Row(topDown ? fileRow : height - 1 - fileRow);
+    uint8_t* out = row.data();
     for (int32_t x = 0; x < width; ++x, out += 3) {
       if (bits <= 8) {
         size_t bitPos = static_cast<size_t>(x) * bits;
@@ -126,8 +126,8 @@ TBitmap24 TBitmapImage::Decode(TStream& Stream) {
         out[2] = red.Of(pixel);
       }
     }
+    Sink.WriteRow(topDown ? fileRow : height - 1 - fileRow, row.data());
   }
-  return bitmap;
 }
 
 void TBitmapImage::Encode(TImageRowSource& Rows, TStream& Stream) {

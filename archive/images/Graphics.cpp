@@ -24,7 +24,10 @@ const TGraphicClass* GraphicClassForFormat(const std::wstring& Format) {
 
 void TGraphic::LoadFromStream(TStream& Stream) {
   FRows.reset();
-  FDecoded = Decode(Stream);
+  TBitmap24 decoded;
+  TBitmapRowSink sink(decoded);
+  Decode(Stream, sink);
+  FDecoded = std::move(decoded);
 }
 
 int32_t TGraphic::Width() const { return FRows ? FRows->Width() : FDecoded.Width(); }

@@ -21,6 +21,9 @@ class TGraphic {
   virtual ~TGraphic() = default;
   // Decodes the whole stream from its current position.
   void LoadFromStream(TStream& Stream);
+  // Decodes the stream straight into Sink, row by row; the image keeps
+  // nothing (interlaced PNG files alone are held whole while decoding).
+  void DecodeInto(TStream& Stream, TImageRowSink& Sink) { Decode(Stream, Sink); }
   int32_t Width() const;
   int32_t Height() const;
   // Draws at (0, 0); transparent pixels have already been put over white.
@@ -33,7 +36,7 @@ class TGraphic {
   virtual const wchar_t* Extension() const = 0;
 
  protected:
-  virtual TBitmap24 Decode(TStream& Stream) = 0;
+  virtual void Decode(TStream& Stream, TImageRowSink& Sink) = 0;
   virtual void Encode(TImageRowSource& Rows, TStream& Stream) = 0;
 
  private:
@@ -46,7 +49,7 @@ class TBitmapImage : public TGraphic {
   const wchar_t* Extension() const override { return L"bmp"; }
 
  protected:
-  TBitmap24 Decode(TStream& Stream) override;
+  void Decode(TStream& Stream, TImageRowSink& Sink) override;
   void Encode(TImageRowSource& Rows, TStream& Stream) override;
 };
 
@@ -55,7 +58,7 @@ class TJPEGImage : public TGraphic {
   const wchar_t* Extension() const override { return L"jpg"; }
 
  protected:
-  TBitmap24 Decode(TStream& Stream) override;
+  void Decode(TStream& Stream, TImageRowSink& Sink) override;
   void Encode(TImageRowSource& Rows, TStream& Stream) override;
 };
 
@@ -64,7 +67,7 @@ class TPngImage : public TGraphic {
   const wchar_t* Extension() const override { return L"png"; }
 
  protected:
-  TBitmap24 Decode(TStream& Stream) override;
+  void Decode(TStream& Stream, TImageRowSink& Sink) override;
   void Encode(TImageRowSource& Rows, TStream& Stream) override;
 };
 

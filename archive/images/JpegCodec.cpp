@@ -105,6 +105,7 @@ struct TJpegDecoder {
   jpeg_decompress_struct Info{};
   TJpegError Error;
   TJpegSource Source{};
+  std::vector<uint8_t> Row;
   ~TJpegDecoder() { jpeg_destroy_decompress(&Info); }
 };
 
@@ -124,13 +125,21 @@ bool ReadHeader(TJpegDecoder& d) {
   return true;
 }
 
-bool ReadPixels(TJpegDecoder& d, TBitmap24& bitmap) {
+bool StartPixels(TJpegDecoder& d) {
   if (setjmp(d.Error.Jump)) return false;
   jpeg_start_decompress(&d.Info);
-  while (d.Info.output_scanline < d.Info.output_height) {
-    JSAMPROW row = bitmap.Row(static_cast<int32_t>(d.Info.output_scanline));
-    jpeg_read_scanlines(&d.Info, &row, 1);
-  }
+  return true;
+}
+
+bool ReadRow(TJpegDecoder& d) {
+  if (setjmp(d.Error.Jump)) return false;
+  JSAMPROW row = d.Row.data();
+  jpeg_read_scanlines(&d.Info, &row, 1);
+  return true;
+}
+
+bool FinishPixels(TJpegDecoder& d) {
+  if (setjmp(d.Error.Jump)) return false;
   jpeg_finish_decompress(&d.Info);
   return true;
 }
@@ -156,7 +165,7 @@ bool FinishCompress(TJpegEncoder& e) {
 }
 }  // namespace
 
-TBitmap24 TJPEGImage::Decode(TStream& Stream) {
+void TJPEGImage::Decode(TStream& Stream, TImageRowSink& Sink) {
   auto d = std::make_unique<TJpegDecoder>();
   d->Info.err = jpeg_std_error(&d->Error.Manager);
   d->Error.Manager.error_exit = ErrorExit;
@@ -174,9 +183,15 @@ TBitmap24 TJPEGImage::Decode(TStream& Stream) {
   if (d->Info.image_width > static_cast<JDIMENSION>(kMaxImageSide) ||
       d->Info.image_height > static_cast<JDIMENSION>(kMaxImageSide))
     throw EInvalidGraphic(L"Image is too large");
-  TBitmap24 bitmap(static_cast<int32_t>(d->Info.image_width), static_cast<int32_t>(d->Info.image_height));
-  if (!ReadPixels(*d, bitmap)) RaiseJpeg(d->Error);
-  return bitmap;
+  auto width = static_cast<int32_t>(d->Info.image_width), height = static_cast<int32_t>(d->Info.image_height);
+  Sink.Start(width, height);
+  d->Row.resize(static_cast<size_t>(width) * 3);
+  if (!StartPixels(*d)) RaiseJpeg(d->Error);
+  for (int32_t y = 0; y < height; ++y) {
+    if (!ReadRow(*d)) RaiseJpeg(d->Error);
+    Sink.WriteRow(y, d->Row.data());
+  }
+  if (!FinishPixels(*d)) RaiseJpeg(d->Error);
 }
 
 void TJPEGImage::Encode(TImageRowSource& Rows, TStream& Stream) {

@@ -23,6 +23,7 @@ struct TPngDecoder {
   std::exception_ptr Pending;
   std::string Message;
   std::vector<uint8_t> Rgba;  // interlaced images: the whole image, else one row
+  std::vector<uint8_t> Bgr;   // one finished row
   ~TPngDecoder() { png_destroy_read_struct(&Png, Info ? &Info : nullptr, nullptr); }
 };
 
@@ -90,23 +91,24 @@ void BlendRow(const uint8_t* bgra, uint8_t* bgr, png_uint_32 width) {
   }
 }
 
-bool ReadPixels(TPngDecoder& d, TBitmap24& bitmap, bool interlaced) {
+// Interlaced images need every pass before any row is final.
+bool ReadAllPasses(TPngDecoder& d, png_uint_32 height) {
   if (setjmp(png_jmpbuf(d.Png))) return false;
-  png_uint_32 width = static_cast<png_uint_32>(bitmap.Width());
-  size_t rowBytes = static_cast<size_t>(width) * 4;
-  if (interlaced) {
-    int passes = png_set_interlace_handling(d.Png);
-    for (int pass = 0; pass < passes; ++pass)
-      for (int32_t y = 0; y < bitmap.Height(); ++y)
-        png_read_row(d.Png, d.Rgba.data() + rowBytes * static_cast<size_t>(y), nullptr);
-    for (int32_t y = 0; y < bitmap.Height(); ++y)
-      BlendRow(d.Rgba.data() + rowBytes * static_cast<size_t>(y), bitmap.Row(y), width);
-  } else {
-    for (int32_t y = 0; y < bitmap.Height(); ++y) {
-      png_read_row(d.Png, d.Rgba.data(), nullptr);
-      BlendRow(d.Rgba.data(), bitmap.Row(y), width);
-    }
-  }
+  size_t rowBytes = png_get_rowbytes(d.Png, d.Info);
+  int passes = png_set_interlace_handling(d.Png);
+  for (int pass = 0; pass < passes; ++pass)
+    for (png_uint_32 y = 0; y < height; ++y) png_read_row(d.Png, d.Rgba.data() + rowBytes * y, nullptr);
+  return true;
+}
+
+bool ReadOneRow(TPngDecoder& d) {
+  if (setjmp(png_jmpbuf(d.Png))) return false;
+  png_read_row(d.Png, d.Rgba.data(), nullptr);
+  return true;
+}
+
+bool ReadEnd(TPngDecoder& d) {
+  if (setjmp(png_jmpbuf(d.Png))) return false;
   png_read_end(d.Png, nullptr);
   return true;
 }
@@ -172,7 +174,7 @@ class TIdatWriter {
 };
 }  // namespace
 
-TBitmap24 TPngImage::Decode(TStream& Stream) {
+void TPngImage::Decode(TStream& Stream, TImageRowSink& Sink) {
   auto d = std::make_unique<TPngDecoder>();
   d->Stream = &Stream;
   d->Png = png_create_read_struct(PNG_LIBPNG_VER_STRING, d.get(), OnError, OnWarning);
@@ -183,10 +185,17 @@ TBitmap24 TPngImage::Decode(TStream& Stream) {
   png_uint_32 width = 0, height = 0;
   bool interlaced = false;
   if (!ReadHeader(*d, width, height, interlaced)) RaisePng(*d);
-  TBitmap24 bitmap(static_cast<int32_t>(width), static_cast<int32_t>(height));
-  d->Rgba.assign(static_cast<size_t>(width) * 4 * (interlaced ? height : 1), 0);
-  if (!ReadPixels(*d, bitmap, interlaced)) RaisePng(*d);
-  return bitmap;
+  Sink.Start(static_cast<int32_t>(width), static_cast<int32_t>(height));
+  size_t rowBytes = static_cast<size_t>(width) * 4;
+  d->Rgba.assign(rowBytes * (interlaced ? height : 1), 0);
+  d->Bgr.assign(static_cast<size_t>(width) * 3, 0);
+  if (interlaced && !ReadAllPasses(*d, height)) RaisePng(*d);
+  for (png_uint_32 y = 0; y < height; ++y) {
+    if (!interlaced && !ReadOneRow(*d)) RaisePng(*d);
+    BlendRow(d->Rgba.data() + (interlaced ? rowBytes * y : 0), d->Bgr.data(), width);
+    Sink.WriteRow(static_cast<int32_t>(y), d->Bgr.data());
+  }
+  if (!ReadEnd(*d)) RaisePng(*d);
 }
 
 void TPngImage::Encode(TImageRowSource& Rows, TStream& Stream) {

@@ -28,3 +28,17 @@ void TRawCanvasRowSource::ReadRow(int32_t y, uint8_t* bgr) {
   FLastRow = y;
   std::memcpy(bgr, FBlock.data() + (y - FBlockFirst) * raw_canvas::kRowBytes, static_cast<size_t>(FWidth) * 3);
 }
+
+void TRawCanvasRowSink::Start(int32_t width, int32_t height) {
+  if (FX0 < 0 || FY0 < 0 || width < 0 || height < 0 || FX0 > raw_canvas::kSide - width ||
+      FY0 > raw_canvas::kSide - height)
+    throw EArgumentOutOfRangeException(L"Image does not fit the 16000 x 16000 canvas");
+  FWidth = width;
+  FHeight = height;
+}
+
+void TRawCanvasRowSink::WriteRow(int32_t y, const uint8_t* bgr) {
+  if (y < 0 || y >= FHeight) throw EArgumentOutOfRangeException();
+  FCanvas.SetPosition(raw_canvas::PixelOffset(FX0, FY0 + y));
+  FCanvas.WriteBuffer(bgr, FWidth * 3);
+}

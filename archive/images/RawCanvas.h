@@ -35,3 +35,21 @@ class TRawCanvasRowSource : public TImageRowSource {
   int32_t FBlockCount = 0;
   int32_t FLastRow = -1;
 };
+
+// Writes an image's rows into the canvas with its top-left corner at (x0, y0),
+// one positioned write per row.
+class TRawCanvasRowSink : public TImageRowSink {
+ public:
+  TRawCanvasRowSink(TStream& canvas, int32_t x0, int32_t y0) : FCanvas(canvas), FX0(x0), FY0(y0) {}
+  // Raises EArgumentOutOfRangeException when the image would reach beyond the canvas.
+  void Start(int32_t width, int32_t height) override;
+  void WriteRow(int32_t y, const uint8_t* bgr) override;
+  int32_t Width() const { return FWidth; }
+  int32_t Height() const { return FHeight; }
+
+ private:
+  TStream& FCanvas;
+  int32_t FX0, FY0;
+  int32_t FWidth = 0;
+  int32_t FHeight = 0;
+};

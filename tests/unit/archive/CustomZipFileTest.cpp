@@ -232,29 +232,70 @@ TEST(ZipFile, DamagedArchivesAreRefused) {
   }
 }
 
-TEST(ZipFile, AcceptsArchiveCommentAndDataDescriptor) {
-  // A member written with a data descriptor (flag bit 3, zero sizes in the
-  // local header) and an archive comment, as streaming tools write them.
+// A one-member deflated archive as other tools write it: data descriptor
+// (flag bit 3, zero sizes in the local header), maker, extra field, comment.
+std::vector<uint8_t> ForeignArchive(const std::vector<uint8_t>& name, uint16_t madeBy, uint16_t flags,
+                                    const std::vector<uint8_t>& extra, const std::vector<uint8_t>& content) {
   std::vector<uint8_t> b;
   auto put16 = [&](uint16_t v) { b.push_back(v & 0xFF); b.push_back(v >> 8); };
   auto put32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) b.push_back((v >> (8 * i)) & 0xFF); };
-  auto content = Bytes("hello, descriptor");
-  uint32_t crc = Crc(content);
-  put32(0x04034B50); put16(20); put16(8); put16(0); put32(0); put32(0); put32(0); put32(0); put16(1); put16(0);
-  b.push_back('a');
-  b.insert(b.end(), content.begin(), content.end());
-  put32(0x08074B50); put32(crc); put32(static_cast<uint32_t>(content.size())); put32(static_cast<uint32_t>(content.size()));
+  auto append = [&](const std::vector<uint8_t>& v) { b.insert(b.end(), v.begin(), v.end()); };
+  std::vector<uint8_t> packed(compressBound(static_cast<uLong>(content.size())) + 16);
+  z_stream z{};
+  deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+  z.next_in = const_cast<Bytef*>(content.data());
+  z.avail_in = static_cast<uInt>(content.size());
+  z.next_out = packed.data();
+  z.avail_out = static_cast<uInt>(packed.size());
+  deflate(&z, Z_FINISH);
+  packed.resize(z.total_out);
+  deflateEnd(&z);
+  uint32_t crc = Crc(content), csize = static_cast<uint32_t>(packed.size()), usize = static_cast<uint32_t>(content.size());
+  flags |= 8;
+  put32(0x04034B50); put16(20); put16(flags); put16(8); put32(0); put32(0); put32(0); put32(0);
+  put16(static_cast<uint16_t>(name.size())); put16(static_cast<uint16_t>(extra.size()));
+  append(name); append(extra); append(packed);
+  put32(0x08074B50); put32(crc); put32(csize); put32(usize);
   uint32_t cdStart = static_cast<uint32_t>(b.size());
-  put32(0x02014B50); put16(20); put16(20); put16(8); put16(0); put32(0); put32(crc);
-  put32(static_cast<uint32_t>(content.size())); put32(static_cast<uint32_t>(content.size()));
-  put16(1); put16(0); put16(0); put16(0); put16(0); put32(0); put32(0);
-  b.push_back('a');
+  put32(0x02014B50); put16(madeBy); put16(20); put16(flags); put16(8); put32(0); put32(crc); put32(csize); put32(usize);
+  put16(static_cast<uint16_t>(name.size())); put16(static_cast<uint16_t>(extra.size())); put16(0); put16(0); put16(0);
+  put32(0); put32(0);
+  append(name); append(extra);
   uint32_t cdSize = static_cast<uint32_t>(b.size()) - cdStart;
   put32(0x06054B50); put16(0); put16(0); put16(1); put16(1); put32(cdSize); put32(cdStart); put16(7);
-  for (char ch : std::string("comment")) b.push_back(static_cast<uint8_t>(ch));
-  TMemoryStream archive;
-  Fill(archive, b);
-  TZipFile zip;
-  zip.Open(archive, TZipMode::zmRead);
-  EXPECT_EQ(Member(zip, L"A"), content);
+  append(Bytes("comment"));
+  return b;
+}
+
+TEST(ZipFile, ReadsMembersOfOtherTools) {
+  auto utf8 = Bytes("\xD0\xBA.txt");  // к.txt
+  auto unicodePath = [&](uint32_t crc) {
+    std::vector<uint8_t> x = {0x75, 0x70, static_cast<uint8_t>(5 + utf8.size()), 0, 1};
+    for (int i = 0; i < 4; ++i) x.push_back(static_cast<uint8_t>(crc >> (8 * i)));
+    x.insert(x.end(), utf8.begin(), utf8.end());
+    return x;
+  };
+  auto unrelated = std::vector<uint8_t>{0x55, 0x54, 1, 0, 3};  // a time stamp field
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> name;
+    uint16_t madeBy, flags;
+    std::vector<uint8_t> extra;
+    std::wstring expected;
+  } cases[] = {
+      {"flagged UTF-8", utf8, 20, 0x800, {}, L"к.txt"},
+      {"made on Unix", utf8, 0x031E, 0, unrelated, L"к.txt"},
+      {"made on DOS", utf8, 20, 0, {}, L"╨║.txt"},
+      {"Unicode path field", Bytes("k.txt"), 20, 0, unicodePath(Crc(Bytes("k.txt"))), L"к.txt"},
+      {"stale Unicode path field", Bytes("k.txt"), 20, 0, unicodePath(1), L"k.txt"},
+  };
+  auto content = Bytes("hello, descriptor");
+  for (const Case& c : cases) {
+    TMemoryStream archive;
+    Fill(archive, ForeignArchive(c.name, c.madeBy, c.flags, c.extra, content));
+    TZipFile zip;
+    zip.Open(archive, TZipMode::zmRead);
+    EXPECT_EQ(zip.FileName(0), c.expected) << c.what;
+    EXPECT_EQ(Member(zip, c.expected), content) << c.what;
+  }
 }

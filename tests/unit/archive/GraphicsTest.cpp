@@ -149,3 +149,32 @@ TEST(Graphics, BadInputGivesACodecError) {
   };
   for (const Case& c : cases) EXPECT_THROW(Load(*c.kind, c.bytes), EInvalidGraphic) << c.what;
 }
+
+// Pieces go straight into the canvas at their place; a piece that would
+// reach beyond the canvas is refused before anything is written.
+TEST(Graphics, PiecesDecodeStraightIntoTheCanvas) {
+  TBitmap24 piece = Noise(30, 6, 4);
+  for (const TGraphicClass* kind : {&kBitmapGraphicClass, &kPngGraphicClass}) {
+    auto encoded = Save(*kind, piece);
+    TMemoryStream canvas;
+    {
+      TMemoryStream in;
+      Fill(in, encoded);
+      TRawCanvasRowSink sink(canvas, 4000, 2);
+      kind->Create()->DecodeInto(in, sink);
+      EXPECT_EQ(sink.Width(), 30);
+      EXPECT_EQ(sink.Height(), 6);
+    }
+    for (int32_t y = 0; y < 6; ++y) {
+      std::vector<uint8_t> row(90);
+      canvas.SetPosition(raw_canvas::PixelOffset(4000, 2 + y));
+      canvas.ReadBuffer(row.data(), 90);
+      EXPECT_TRUE(std::equal(row.begin(), row.end(), piece.Row(y))) << kind->Extension << " row " << y;
+    }
+    TMemoryStream in, untouched;
+    Fill(in, encoded);
+    TRawCanvasRowSink outside(untouched, raw_canvas::kSide - 29, 0);
+    EXPECT_THROW(kind->Create()->DecodeInto(in, outside), EArgumentOutOfRangeException);
+    EXPECT_EQ(untouched.GetSize(), 0);
+  }
+}
