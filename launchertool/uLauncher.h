@@ -97,7 +97,8 @@ class TfLauncher {
 
   // Game launch.
   void BTN_RunClick();
-  void DoConnectClient(const std::wstring& command);
+  // Takes its argument by value: callers pass FConnectionString, which it clears.
+  void DoConnectClient(std::wstring command);
   void GameFinished();
 
   // Update check and analytics (bodies in uLauncher_UpdateCheck.cpp and

@@ -118,7 +118,7 @@ void TfLauncher::OnGameStartFailed(const Exception& e) {
   aplctnvnts1Exception(e);
 }
 
-void TfLauncher::DoConnectClient(const std::wstring& command) {
+void TfLauncher::DoConnectClient(std::wstring command) {
   FConnectionString.clear();
   if (command.empty()) return;
   if (FGameRunning == gsrRunning || !FConnectWaiting.empty()) {

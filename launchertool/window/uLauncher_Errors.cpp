@@ -1,6 +1,7 @@
 // The last-chance error handler and the information box.
 #include <windows.h>
 
+#include "HttpExceptions.h"
 #include "uDebugUtils.h"
 #include "uLauncher.h"
 #include "window/ErrorBoxText.h"
@@ -13,8 +14,6 @@ HWND BoxOwner() {
   return owner && IsWindowVisible(owner) ? owner : nullptr;
 }
 
-// Failures of an asynchronous exchange arrive wrapped by the HTTP layer.
-bool IsHttpWrapper(const Exception& e) { return std::wstring(e.ClassName()) == L"EHTTPWrapperException"; }
 
 }  // namespace
 
@@ -33,7 +32,8 @@ int AskQuestion(const std::wstring& text) {
 
 void TfLauncher::aplctnvnts1Exception(const Exception& e) {
   if (e.Is<EAbort>()) return;
-  if (IsHttpWrapper(e)) {
+  // Failures of an asynchronous exchange arrive wrapped by the HTTP layer.
+  if (e.Is<EHTTPWrapperException>()) {
     // A download cancelled because the run already failed says nothing.
     if (e.GetBaseException().Is<EAbort>()) return;
     FErrorOnLoading = true;
