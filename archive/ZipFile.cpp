@@ -331,6 +331,7 @@ std::unique_ptr<TStream> TZipFile::Read(int Index, TZipHeader& LocalHeader) {
   if (FMode == TZipMode::zmClosed || FMode == TZipMode::zmWrite)
     throw EZipException(L"File must be open for reading");
   if (Index < 0 || Index >= FileCount()) throw EZipException(L"Zip member index out of range");
+  if (MemberOpen()) throw EZipException(L"Cannot read a member while another one is being written");
   const TZipHeader& h = FFiles[static_cast<size_t>(Index)];
   if (h.Flag & zip::kFlagEncrypted) throw EZipException(L"Encrypted zip members are not supported");
   TZipCompressionHandler handler = CompressionHandler(h.CompressionMethod);
@@ -406,6 +407,7 @@ void TZipFile::PatchLocalHeader(const TZipHeader& h) {
 }
 
 void TZipFile::Add(TStream& Data, const std::wstring& ArchiveFileName, uint16_t Compression) {
+  if (MemberOpen()) throw Exception(L"Невозможно добавлять одновременно несколько файлов в архив!");
   CheckFileName(ArchiveFileName);
   CheckWritable();
   TZipCompressionHandler handler = CompressionHandler(Compression);

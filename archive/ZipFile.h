@@ -66,6 +66,9 @@ class TZipFile {
   static TZipCompressionHandler CompressionHandler(uint16_t Method);
 
  protected:
+  // A streamed member being written owns the archive stream's position:
+  // reads and other adds must wait for its end.
+  virtual bool MemberOpen() const { return false; }
   static void CheckFileName(const std::wstring& ArchiveFileName);
   std::vector<uint8_t> EncodeName(const std::wstring& Name) const;
   void CheckWritable() const;

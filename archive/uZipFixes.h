@@ -29,6 +29,9 @@ class TCustomZipFile : public TZipFile {
   static void CheckFileNameHlp(const std::wstring& ArchiveFileName) { CheckFileName(ArchiveFileName); }
   std::vector<uint8_t> StringToTBytesHlp(const std::wstring& Name) const { return EncodeName(Name); }
 
+ protected:
+  bool MemberOpen() const override { return FAddedStream != nullptr; }
+
  private:
   std::unique_ptr<TCRC32StreamWriteWrapper> FAddedStream;
   TZipHeader FHeader;

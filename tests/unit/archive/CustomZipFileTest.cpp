@@ -103,6 +103,12 @@ TEST(CustomZipFile, StoredMemberReadsBackBeforeCloseInReadWriteMode) {
   EXPECT_EQ(ReadAll(*reader), data);
   reader.reset();
   EXPECT_EQ(Member(zip, L"settings.ini"), Bytes("[main]\r\nMapFormat=png\r\n"));
+  // Nor may a read while a member is being written.
+  TStream* open = zip.PrepareAddFile(L"open.bin", zip::kMethodDeflated);
+  open->WriteBuffer("abc", 3);
+  EXPECT_THROW(Member(zip, L"map.png"), EZipException);
+  zip.EndAddFile();
+  EXPECT_EQ(Member(zip, L"open.bin"), Bytes("abc"));
   zip.Close();
   EXPECT_TRUE(TZipFile::IsValid(path));
 }
@@ -166,6 +172,10 @@ TEST(CustomZipFile, MisuseIsReportedWithItsMessage) {
   TStream* open = zip.PrepareAddFile(L"open", zip::kMethodStored);
   open->WriteBuffer("abc", 3);
   EXPECT_EQ(MessageOf<Exception>([&] { zip.PrepareAddFile(L"b", 0); }),
+            L"Невозможно добавлять одновременно несколько файлов в архив!");
+  // An ordinary add may not move the archive under the open member.
+  TMemoryStream other;
+  EXPECT_EQ(MessageOf<Exception>([&] { zip.Add(other, L"c"); }),
             L"Невозможно добавлять одновременно несколько файлов в архив!");
   zip.EndAddFile();  // the open member was not disturbed
   EXPECT_EQ(zip.GetFiles().back().UncompressedSize, 3u);
