@@ -65,14 +65,10 @@ class Harness:
 
     def end_processes_under(self, windows_folder):
         """Ends every process whose program lies in the folder: only what the tests started."""
-        prefix = windows_folder.rstrip("\\").lower() + "\\"
-        for process in self.driver.processes():
-            if process["path"].lower().startswith(prefix):
-                self.driver.kill(process["pid"])
+        self.driver.kill_under(windows_folder)
 
     def clean_registry(self):
-        self.driver.delete_registry(INSTALL_KEY)
-        self.driver.delete_registry(PROTOCOL_KEY)
+        self.driver.delete_registry(INSTALL_KEY, PROTOCOL_KEY)
 
     def dead_endpoint(self):
         """http://127.0.0.1:<port> where nothing listens: requests fail at once, nothing leaves the machine."""
@@ -137,7 +133,9 @@ def launch(harness, game_folder):
     yield start
     for process in started:
         process.end()
-    harness.end_processes_under(game_folder.windows)
+    # Programs started from other folders (game_folder ends its own afterwards).
+    for windows_folder in {p.folder.windows for p in started} - {game_folder.windows}:
+        harness.end_processes_under(windows_folder)
 
 
 class LauncherLog:

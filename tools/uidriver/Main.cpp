@@ -14,7 +14,11 @@
 //   pick --hwnd D --text T                 type T into the dialog's first edit, press OK
 //   screenshot --hwnd H --out F [--client] [--print]
 //   kill --pid P                           end a process
+//   kill-under --folder F                  end every process whose program lies in F
 //   foreground --hwnd H                    bring a window to the front
+//   reg-query --key K                      a current-user key tree
+//   reg-set --key K [--name N] --value V   a string value (default value without --name)
+//   reg-delete --key K [--key K2]...       current-user key trees
 #include <windows.h>
 
 #include <cwchar>
@@ -23,12 +27,14 @@
 
 #include "JsonText.h"
 #include "Processes.h"
+#include "Registry.h"
 #include "Screenshot.h"
 #include "Windows.h"
 
 namespace {
 
-using Options = std::map<std::wstring, std::wstring>;
+// An option may be given more than once (reg-delete --key A --key B).
+using Options = std::multimap<std::wstring, std::wstring>;
 
 void Reply(const std::string& text) {
   std::string line = text + "\n";
@@ -46,6 +52,11 @@ int Fail(const wchar_t* message) {
 int Done() {
   Reply("{\"ok\":true}");
   return 0;
+}
+
+std::wstring Option(const Options& options, const wchar_t* name) {
+  auto it = options.find(name);
+  return it == options.end() ? L"" : it->second;
 }
 
 HWND WindowOption(const Options& options) {
@@ -212,10 +223,45 @@ int KillCommand(const Options& options) {
   return TerminateProcessById(pid, 1) ? Done() : Fail(L"cannot end the process");
 }
 
+int KillUnderCommand(const Options& options) {
+  std::wstring folder = Option(options, L"folder");
+  if (folder.empty()) return Fail(L"--folder missing");
+  if (folder.back() != L'\\') folder += L'\\';
+  JsonText json;
+  json.BeginArray();
+  for (const ProcessEntry& p : ListProcesses()) {
+    if (p.Path.size() > folder.size() && _wcsnicmp(p.Path.c_str(), folder.c_str(), folder.size()) == 0 &&
+        p.Pid != GetCurrentProcessId()) {
+      TerminateProcessById(p.Pid, 1);
+      json.Value(static_cast<long long>(p.Pid));
+    }
+  }
+  json.EndArray();
+  Reply(json.Text());
+  return 0;
+}
+
 int ForegroundCommand(const Options& options) {
   HWND window = WindowOption(options);
   if (!IsWindow(window)) return Fail(L"no such window");
   return SetForegroundWindow(window) ? Done() : Fail(L"SetForegroundWindow failed");
+}
+
+int RegistryCommand(const std::wstring& command, const Options& options) {
+  const std::wstring key = Option(options, L"key");
+  if (key.empty()) return Fail(L"--key missing");
+  if (command == L"reg-query") {
+    JsonText json;
+    WriteRegistryTree(json, key);
+    Reply(json.Text());
+    return 0;
+  }
+  if (command == L"reg-set")
+    return SetRegistryString(key, Option(options, L"name"), Option(options, L"value")) ? Done() : Fail(L"cannot write");
+  bool deleted = true;
+  auto keys = options.equal_range(L"key");
+  for (auto it = keys.first; it != keys.second; ++it) deleted = DeleteRegistryTree(it->second) && deleted;
+  return deleted ? Done() : Fail(L"cannot delete");
 }
 
 }  // namespace
@@ -227,7 +273,7 @@ int wmain(int argc, wchar_t** argv) {
     if (std::wcsncmp(argv[i], L"--", 2) != 0) return Fail(L"options begin with --"), 2;
     std::wstring name = argv[i] + 2;
     bool hasValue = i + 1 < argc && std::wcsncmp(argv[i + 1], L"--", 2) != 0;
-    options[name] = hasValue ? argv[++i] : L"";
+    options.emplace(name, hasValue ? argv[++i] : L"");
   }
   const std::wstring command = argv[1];
   if (command == L"procs") return ListProcessesCommand();
@@ -241,6 +287,8 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"pick") return PickCommand(options);
   if (command == L"screenshot") return ScreenshotCommand(options);
   if (command == L"kill") return KillCommand(options);
+  if (command == L"kill-under") return KillUnderCommand(options);
   if (command == L"foreground") return ForegroundCommand(options);
+  if (command.rfind(L"reg-", 0) == 0) return RegistryCommand(command, options);
   return Fail(L"unknown command"), 2;
 }

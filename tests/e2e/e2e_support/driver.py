@@ -90,14 +90,24 @@ class UiDriver:
     def kill(self, pid):
         return self.call("kill", check=False, pid=pid)
 
+    def kill_under(self, windows_folder):
+        """Ends every process whose program lies in the folder; returns their ids."""
+        return self.call("kill-under", folder=windows_folder)
+
     def foreground(self, hwnd):
         return self.call("foreground", check=False, hwnd=hwnd)
 
     def set_registry(self, key, value, name=None):
         return self.call("reg-set", key=key, name=name, value=value)
 
-    def delete_registry(self, key):
-        return self.call("reg-delete", key=key)
+    def delete_registry(self, *keys):
+        args = [self.exe, "reg-delete"]
+        for key in keys:
+            args += ["--key", key]
+        reply = json.loads(self.wine.run(args, timeout=60, check=False).stdout.strip().splitlines()[-1])
+        if "error" in reply:
+            raise DriverError(f"uidriver reg-delete {keys}: {reply['error']}")
+        return reply
 
     def screenshot(self, hwnd, png_path, client=False, print_window=False):
         """Saves what the screen shows of the window as PNG; returns (width, height, rows)."""

@@ -3,7 +3,6 @@ import json
 import shutil
 from pathlib import Path
 
-from .driver import DriverError
 from .waiting import DEFAULT_TIMEOUT, wait_for
 
 WINDOW_CAPTION = "VELDRA LAUNCHER"
@@ -57,6 +56,7 @@ class WindowView:
         return differences
 
     def summary(self):
+        """Compact form for failure messages: name -> enabled, shown, text, checked."""
         return {name: (c["enabled"], c["own_visible"], c["text"], c.get("checked")) for name, c in self.controls.items()}
 
 
@@ -151,14 +151,21 @@ class LauncherProcess:
         try:
             return wait_for(matches, timeout, what=f"state {state}")
         except AssertionError as error:
-            raise AssertionError(f"{error}; differences: {last}") from None
+            raise AssertionError(f"{error}; differences: {last}; dialogs: {self.dialogs()}") from None
 
     def wait_view(self, predicate, timeout=DEFAULT_TIMEOUT, what=None):
         """Waits until predicate(view) holds; returns that reading."""
+        last = []
+
         def check():
             view = self.view()
+            last[:] = [view]
             return view if predicate(view) else None
-        return wait_for(check, timeout, what=what or getattr(predicate, "__name__", "the window"))
+        try:
+            return wait_for(check, timeout, what=what or getattr(predicate, "__name__", "the window"))
+        except AssertionError as error:
+            seen = last[0].summary() if last else None
+            raise AssertionError(f"{error}; window: {seen}; dialogs: {self.dialogs()}") from None
 
     def click(self, name, mouse=False):
         """Clicks a control by its name in ControlIds.h, as a player would (refused if disabled)."""
@@ -193,12 +200,7 @@ class LauncherProcess:
         return self.driver.screenshot(self.hwnd, self.harness.screenshot_dir / f"{name}.png")
 
     def end(self):
-        """Ends this launcher (and nothing else) at once."""
-        if self.pid and not self.exited():
-            try:
-                self.driver.kill(self.pid)
-            except DriverError:
-                pass
+        """Ends this launcher (and nothing else) at once: its Wine process is the Windows process."""
         if not self.exited():
             self.popen.kill()
         self.popen.wait(timeout=30)

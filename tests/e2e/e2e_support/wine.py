@@ -9,6 +9,7 @@ import getpass
 import os
 import shutil
 import subprocess
+import tempfile
 import time
 from pathlib import Path, PureWindowsPath
 
@@ -65,14 +66,22 @@ class WineSession:
 
     # -- running -----------------------------------------------------------
     def run(self, args, timeout=120, check=True, env=None, cwd=None):
-        """Runs a Windows program to its end; returns the CompletedProcess (text output)."""
-        result = subprocess.run([str(self.wine_run), *map(str, args)], env=self._env(env), cwd=cwd,
-                                stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
-        result.stdout = result.stdout.decode("utf-8", "replace")
-        result.stderr = result.stderr.decode("utf-8", "replace")
-        if check and result.returncode != 0:
-            raise RuntimeError(f"{args[0]} failed ({result.returncode}): {result.stdout}{result.stderr}")
-        return result
+        """Runs a Windows program to its end; returns the CompletedProcess (text output).
+
+        The output goes through files, not pipes: a Wine service that the program
+        happens to start (explorer, for example) inherits its handles and would
+        keep a pipe open long after the program has ended.
+        """
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            process = subprocess.run([str(self.wine_run), *map(str, args)], env=self._env(env), cwd=cwd,
+                                     stdin=subprocess.DEVNULL, stdout=out, stderr=err, timeout=timeout)
+            out.seek(0)
+            err.seek(0)
+            process.stdout = out.read().decode("utf-8", "replace")
+            process.stderr = err.read().decode("utf-8", "replace")
+        if check and process.returncode != 0:
+            raise RuntimeError(f"{args[0]} failed ({process.returncode}): {process.stdout}{process.stderr}")
+        return process
 
     def start(self, args, env=None, cwd=None, output=None):
         """Starts a Windows program and returns its Popen; its output goes to the file `output`."""
