@@ -94,6 +94,8 @@ class TfLauncher {
   void ShowCurrentBranch();
   void RegisterVDRProtocol();
   void RemoveOldLauncher();
+  // Reads the installed commit and channel from .last (a step of creation).
+  void ReadLastFile();
 
   // Game launch.
   void BTN_RunClick();
@@ -187,7 +189,6 @@ class TfLauncher {
   void ImgBTN_VKClick();
   void RB_BranchClick(HWND sender);
   void OnCommand(int id, int code, HWND control);
-  void ReadLastFile();
 
   // Timer, tray, taskbar (window/uLauncher_Shell.cpp).
   void SetUpdateTimer(bool enabled);
