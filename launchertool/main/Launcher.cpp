@@ -75,7 +75,17 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     if (fLauncher) fLauncher->aplctnvnts1Exception(e);
   });
   int exitCode = 0;
-  if (launcher->Create(instance)) exitCode = RunMessageLoop(launcher->Handle());
+  bool created = false;
+  try {
+    created = launcher->Create(instance);
+  } catch (...) {
+    // Only a window that could not be made at all lands here.
+    auto failure = CurrentExceptionAsObject();
+    LogError(*failure);
+    ShowFatalError(*failure);
+    exitCode = 1;
+  }
+  if (created) exitCode = RunMessageLoop(launcher->Handle());
   PipeRequestsWindowClosing();
   MainThread::SetExceptionHandler(nullptr);
   fLauncher = nullptr;
