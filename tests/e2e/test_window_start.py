@@ -101,3 +101,14 @@ def test_channel_with_line_end_selects_neither_channel(game_folder, launch, samp
     view = launcher.view()
     # The channel is "qa\r\n", no channel of the table: the design-time choice stays.
     assert view.checked("RB_Release") and not view.checked("RB_Test")
+
+
+@pytest.mark.parametrize("how", ["altf4", "sysclose", "BTN_Exit"])
+def test_the_idle_window_closes_and_ends_the_program(harness, launch, how):
+    launcher = launch()
+    launcher.wait_state("UpdateRequired")
+    if how == "BTN_Exit":
+        launcher.click("BTN_Exit")
+    else:
+        harness.driver.post(launcher.hwnd, how)
+    assert launcher.wait_exit() == 0
