@@ -38,6 +38,7 @@ WS_MAXIMIZEBOX, WS_MINIMIZEBOX, WS_THICKFRAME, WS_SYSMENU = 0x10000, 0x20000, 0x
 def test_start_without_installation_offers_the_install(harness, launch, screenshot):
     launcher = launch()
     view = launcher.wait_state("UpdateRequired")
+    assert view.window["visible"] and not view.window["iconic"]
     assert view.text("L_Version") == NO_VERSION
     assert view.text("L_Update") == UPDATE_NOTICE
     assert view.checked("RB_Release") and not view.checked("RB_Test")

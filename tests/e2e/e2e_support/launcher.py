@@ -119,12 +119,15 @@ class LauncherProcess:
         return self.popen.returncode
 
     def find_window(self, timeout=DEFAULT_TIMEOUT):
-        """Waits for the launcher's top-level window (caption VELDRA LAUNCHER) and returns its handle."""
+        """Waits for the launcher's top-level window (caption VELDRA LAUNCHER) and returns its handle.
+
+        Its visibility is not required: a launcher that starts the game at once may
+        already have hidden it again by the time it is found."""
         def window():
             if self.exited():
                 raise AssertionError(f"the launcher ended (exit code {self.popen.returncode}) before its window opened")
             for w in self.driver.windows():
-                if w["title"] == WINDOW_CAPTION and w["visible"] and self._is_ours(w["pid"]):
+                if w["title"] == WINDOW_CAPTION and self._is_ours(w["pid"]):
                     return w
             return None
         found = wait_for(window, timeout, what="the launcher window")
