@@ -99,7 +99,8 @@ def test_channel_with_line_end_selects_neither_channel(game_folder, launch, samp
     game_folder.add_game()
     game_folder.write_last(sample_repo["qa"][-1], "qa\r\n")
     launcher = launch()
-    view = launcher.view()
+    # Shown once its creation, which reads .last, has finished.
+    view = launcher.wait_view(lambda v: v.window["visible"], what="the window shown")
     # The channel is "qa\r\n", no channel of the table: the design-time choice stays.
     assert view.checked("RB_Release") and not view.checked("RB_Test")
 

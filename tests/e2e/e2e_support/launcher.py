@@ -132,6 +132,9 @@ class LauncherProcess:
             return None
         found = wait_for(window, timeout, what="the launcher window")
         self.pid, self.hwnd = found["pid"], found["hwnd"]
+        # Found by its caption it may still be creating its controls.
+        wanted = set(STATE_CONTROLS) | {"L_Update", "L_Version", "ProgressBar"}
+        wait_for(lambda: wanted <= set(self.view().controls), timeout, what="the launcher's controls")
         return self.hwnd
 
     def _is_ours(self, pid):
