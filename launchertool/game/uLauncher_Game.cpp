@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "MainThreadQueue.h"
-#include "game/SessionTime.h"
+#include "analytics/AnalyticsEvents.h"
 #include "uDebugUtils.h"
 #include "uLauncher.h"
 #include "window/WindowMessages.h"
@@ -101,7 +101,7 @@ void TfLauncher::RunGameSession(std::wstring parameters) {
   // Released before the window comes back, so that a new start cannot meet it.
   FGameProcess.Reset();
   MainThread::Queue([this] { GameFinished(); });
-  RegisterEventWithParams(L"game_end", VersionText(), SessionTimeExtra(seconds));
+  RegisterEventWithParams(L"game_end", VersionText(), BuildSessionTimeExtra(seconds));
 }
 
 void TfLauncher::GameFinished() {
