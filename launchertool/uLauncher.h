@@ -16,6 +16,7 @@
 
 #include "Exceptions.h"
 #include "Handles.h"
+#include "WinAPIExtensions.h"
 #include "window/SortedStringList.h"
 
 class THTTPAsyncContext;
@@ -31,22 +32,6 @@ inline constexpr const wchar_t* Branches[] = {L"main", L"qa"};
 inline constexpr wchar_t kLauncherWindowClass[] = L"TfLauncher";
 inline constexpr wchar_t kLauncherCaption[] = L"VELDRA LAUNCHER";
 inline constexpr wchar_t kApplicationTitle[] = L"Launcher";
-
-// A started game process; the handles close when it is reset.
-// The game task fills and releases it; the main thread reads only the
-// process id, which is therefore atomic.
-struct TGameProcessInfo {
-  UniqueHandle Process;
-  UniqueHandle Thread;
-  std::atomic<DWORD> ProcessId{0};
-  DWORD ThreadId = 0;
-  void Reset() {
-    Process.reset();
-    Thread.reset();
-    ThreadId = 0;
-    ProcessId = 0;
-  }
-};
 
 class TfLauncher {
  public:
@@ -139,7 +124,10 @@ class TfLauncher {
   bool FLauncherUpdated = false;
   std::wstring FConnectionString;
   HWND FGameWindowHandle = reinterpret_cast<HWND>(static_cast<intptr_t>(-1));
-  TGameProcessInfo FGameProcess;
+  TRunningProcessInfo FGameProcess;
+  // The game's process id while it runs: the session task writes it, the main
+  // thread reads it to find the game's window.
+  std::atomic<DWORD> FGameProcessId{0};
   std::atomic<TGameStateRunning> FGameRunning{gsrNone};
 
   // ---- Controls ----

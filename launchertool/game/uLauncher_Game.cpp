@@ -20,23 +20,6 @@ bool FileExists(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-void StartGameProcess(const std::wstring& exe, const std::wstring& parameters, TGameProcessInfo& info) {
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESHOWWINDOW;
-  startup.wShowWindow = SW_SHOWNORMAL;
-  std::wstring commandLine = L"\"" + exe + L"\" " + parameters;
-  PROCESS_INFORMATION process{};
-  SetLastError(ERROR_INVALID_PARAMETER);
-  if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
-                      CREATE_UNICODE_ENVIRONMENT | CREATE_DEFAULT_ERROR_MODE, nullptr, nullptr, &startup, &process))
-    RaiseLastOSError();
-  info.Process.reset(process.hProcess);
-  info.Thread.reset(process.hThread);
-  info.ThreadId = process.dwThreadId;
-  info.ProcessId = process.dwProcessId;
-}
-
 struct TGameTask {
   TfLauncher* Launcher;
   std::wstring Parameters;
@@ -87,19 +70,19 @@ void CALLBACK TfLauncher::GameTaskEntry(PTP_CALLBACK_INSTANCE, PVOID context) no
 void TfLauncher::RunGameSession(std::wstring parameters) {
   ULONGLONG start = GetTickCount64();
   try {
-    StartGameProcess(GetGameExePath(), parameters, FGameProcess);
+    StartProcess(GetGameExePath(), parameters, FGameProcess, SW_SHOWNORMAL);
   } catch (...) {
     std::shared_ptr<Exception> failure = CurrentExceptionAsObject();
-    FGameProcess.Reset();
     MainThread::Queue([this, failure] { OnGameStartFailed(*failure); });
     return;
   }
+  FGameProcessId = FGameProcess.FPI.dwProcessId;
   FGameRunning = gsrRunned;
-  WaitForInputIdle(FGameProcess.Process.get(), INFINITE);
-  WaitForSingleObject(FGameProcess.Process.get(), INFINITE);
+  FGameProcess.WaitClose();
   int64_t seconds = static_cast<int64_t>((GetTickCount64() - start) / 1000);
   // Released before the window comes back, so that a new start cannot meet it.
-  FGameProcess.Reset();
+  FGameProcessId = 0;
+  FGameProcess.Finalize();
   MainThread::Queue([this] { GameFinished(); });
   RegisterEventWithParams(L"game_end", VersionText(), BuildSessionTimeExtra(seconds));
 }
@@ -170,7 +153,7 @@ BOOL CALLBACK TfLauncher::FindGameWindowProc(HWND window, LPARAM launcher) {
   auto* self = reinterpret_cast<TfLauncher*>(launcher);
   DWORD processId = 0;
   GetWindowThreadProcessId(window, &processId);
-  if (processId == 0 || processId != self->FGameProcess.ProcessId) return TRUE;
+  if (processId == 0 || processId != self->FGameProcessId) return TRUE;
   wchar_t className[256] = L"";
   GetClassNameW(window, className, 256);
   if (wcscmp(className, L"TfMain") != 0) return TRUE;
