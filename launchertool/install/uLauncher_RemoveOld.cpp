@@ -1,9 +1,8 @@
 // Removal of the launcher file left behind by a self-replacement.
 #include <windows.h>
-#include <objbase.h>
-#include <shellapi.h>
 #include <shlobj.h>
 
+#include "WinAPIExtensions.h"
 #include "uDebugUtils.h"
 #include "uLauncher.h"
 
@@ -26,20 +25,6 @@ std::wstring ExecutablePath() {
   return std::wstring(path, n);
 }
 
-DWORD RunElevated(const std::wstring& file, const std::wstring& parameters) {
-  HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-  SHELLEXECUTEINFOW info{};
-  info.cbSize = sizeof(info);
-  info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI | SEE_MASK_UNICODE;
-  info.lpVerb = L"runas";
-  info.lpFile = file.c_str();
-  info.lpParameters = parameters.c_str();
-  info.nShow = SW_SHOWNORMAL;
-  DWORD result = ShellExecuteExW(&info) ? ERROR_SUCCESS : GetLastError();
-  if (SUCCEEDED(com)) CoUninitialize();
-  return result;
-}
-
 }  // namespace
 
 void TfLauncher::RemoveOldLauncher() {
@@ -51,6 +36,6 @@ void TfLauncher::RemoveOldLauncher() {
   DWORD result = DeleteFileWithRetry(path);
   if (result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND) return;
   LogMessage(L"Delete", L"let's try to get administrator rights");
-  DWORD shell = RunElevated(ExecutablePath(), L"/removeOldAndClose");
+  DWORD shell = ShellExecuteFile(nullptr, L"runas", ExecutablePath(), L"/removeOldAndClose", L"", SW_SHOWNORMAL);
   if (shell != ERROR_SUCCESS && shell != ERROR_CANCELLED) RaiseLastOSError(shell);
 }
