@@ -11,11 +11,13 @@ tools/bootstrap.sh
 # shellcheck source=wine-session.sh
 source tools/wine-session.sh
 cmake --preset default >/dev/null
-cmake --build --preset default
 preset=default
-if ! can_run_32bit; then
+if can_run_32bit; then
+  cmake --build --preset default
+else
   echo "demo: this machine cannot run 32-bit processes; running the 64-bit build" >&2
   preset=x64
+  cmake --build --preset default --target Launcher
   cmake --preset x64 >/dev/null
   cmake --build --preset x64
 fi
