@@ -1,4 +1,5 @@
 // The start-up check against the repository and the Update button.
+#include "FileSystem.h"
 #include "HttpClient.h"
 #include "HttpRequest.h"
 #include "HttpResponse.h"
@@ -9,11 +10,6 @@
 #include "update/RepositoryRequests.h"
 
 namespace {
-
-bool FileExists(const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 // Runs a window state method on the main thread, if the window still exists then.
 void QueueState(void (TfLauncher::*state)()) {

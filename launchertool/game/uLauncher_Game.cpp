@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "FileSystem.h"
 #include "MainThreadQueue.h"
 #include "analytics/AnalyticsEvents.h"
 #include "uDebugUtils.h"
@@ -15,10 +16,6 @@ namespace {
 constexpr ULONG_PTR kConnectTag = 0x526456;
 constexpr size_t kConnectPrefixLength = 9;  // "/connect "
 
-bool FileExists(const std::wstring& path) {
-  DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 struct TGameTask {
   TfLauncher* Launcher;

@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "FileSystem.h"
 #include "Streams.h"
 #include "install/FolderRules.h"
 #include "install/LastFile.h"
@@ -20,17 +21,7 @@ namespace {
 constexpr wchar_t kInstallKey[] = L"SOFTWARE\\VELDRA";
 constexpr wchar_t kInstallValue[] = L"InstallLocation";
 
-bool FileExists(const std::wstring& path) {
-  DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
-std::wstring ExecutableFolder() {
-  wchar_t path[MAX_PATH * 2] = L"";
-  DWORD n = GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
-  std::wstring folder(path, n);
-  return folder.substr(0, folder.find_last_of(L"\\/"));
-}
 
 // Folders that cannot be listed count as empty.
 bool FolderHasForeignEntries(const std::wstring& folder) {

@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include "FileSystem.h"
 #include "WinAPIExtensions.h"
 #include "uDebugUtils.h"
 #include "uLauncher.h"
@@ -19,11 +20,6 @@ DWORD DeleteFileWithRetry(const std::wstring& path) {
   return last;
 }
 
-std::wstring ExecutablePath() {
-  wchar_t path[MAX_PATH * 2] = L"";
-  DWORD n = GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
-  return std::wstring(path, n);
-}
 
 }  // namespace
 

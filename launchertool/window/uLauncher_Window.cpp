@@ -9,6 +9,7 @@
 #include <exception>
 
 #include "ControlIds.h"
+#include "FileSystem.h"
 #include "MainThreadQueue.h"
 #include "resource_ids.h"
 #include "startup/CommandLine.h"
@@ -38,17 +39,7 @@ HWND MakeControl(HWND parent, const wchar_t* cls, const wchar_t* text, DWORD sty
                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
 }
 
-std::wstring ExecutableFolder() {
-  wchar_t path[MAX_PATH * 2] = L"";
-  DWORD n = GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
-  std::wstring folder(path, n);
-  return folder.substr(0, folder.find_last_of(L"\\/"));
-}
 
-bool FileExists(const std::wstring& path) {
-  DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 }  // namespace
 
