@@ -10,18 +10,10 @@ cd "$root"
 tools/bootstrap.sh
 # shellcheck source=wine-session.sh
 source tools/wine-session.sh
-cmake --preset default >/dev/null
-preset=default
-if can_run_32bit; then
-  cmake --build --preset default
-else
-  echo "demo: this machine cannot run 32-bit processes; running the 64-bit build" >&2
-  preset=x64
-  cmake --build --preset default --target Launcher
-  cmake --preset x64 >/dev/null
-  cmake --build --preset x64
-fi
-build_dir=$root/build; [ "$preset" = x64 ] && build_dir=$root/build-x64
+# shellcheck source=build-runnable.sh
+source tools/build-runnable.sh
+build_runnable
+build_dir=$BUILD_DIR
 had_display=${DISPLAY:-}
 trap wine_session_end EXIT
 wine_session_begin "$build_dir"
