@@ -374,9 +374,9 @@ uint32_t TZipFile::CurrentDosDateTime() {
   return (date << 16) | time;
 }
 
-void TZipFile::WriteLocalHeader(const TZipHeader& h) {
-  std::vector<uint8_t> out;
-  Put32(out, zip::kLocalHeaderSignature);
+// The local header after its signature: the part that is patched in place
+// once a streamed member's CRC-32 and sizes are known.
+static void PutLocalHeaderFields(std::vector<uint8_t>& out, const TZipHeader& h) {
   Put16(out, h.RequiredVersion);
   Put16(out, h.Flag);
   Put16(out, h.CompressionMethod);
@@ -386,6 +386,12 @@ void TZipFile::WriteLocalHeader(const TZipHeader& h) {
   Put32(out, h.UncompressedSize);
   Put16(out, h.FileNameLength);
   Put16(out, h.ExtraFieldLength);
+}
+
+void TZipFile::WriteLocalHeader(const TZipHeader& h) {
+  std::vector<uint8_t> out;
+  Put32(out, zip::kLocalHeaderSignature);
+  PutLocalHeaderFields(out, h);
   PutBytes(out, h.FileName);
   PutBytes(out, h.ExtraField);
   WriteAll(*FStream, out);
@@ -393,15 +399,7 @@ void TZipFile::WriteLocalHeader(const TZipHeader& h) {
 
 void TZipFile::PatchLocalHeader(const TZipHeader& h) {
   std::vector<uint8_t> out;
-  Put16(out, h.RequiredVersion);
-  Put16(out, h.Flag);
-  Put16(out, h.CompressionMethod);
-  Put32(out, h.ModifiedDateTime);
-  Put32(out, h.CRC32);
-  Put32(out, h.CompressedSize);
-  Put32(out, h.UncompressedSize);
-  Put16(out, h.FileNameLength);
-  Put16(out, h.ExtraFieldLength);
+  PutLocalHeaderFields(out, h);
   FStream->SetPosition(static_cast<int64_t>(h.LocalHeaderOffset) + 4);
   FStream->WriteBuffer(out.data(), static_cast<int32_t>(out.size()));
 }
