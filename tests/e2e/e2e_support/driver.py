@@ -37,6 +37,10 @@ class UiDriver:
             if value is not True:
                 args.append(str(value))
         result = self.wine.run(args, timeout=60, check=False)
+        if not result.stdout.strip() and not result.stderr.strip():
+            # Every command of the driver replies before it acts or ends, so a
+            # silent exit means it never got to run (seen once in a full run): once more.
+            result = self.wine.run(args, timeout=60, check=False)
         line = result.stdout.strip().splitlines()[-1] if result.stdout.strip() else ""
         try:
             reply = json.loads(line)
