@@ -38,8 +38,8 @@ class UiDriver:
                 args.append(str(value))
         result = self.wine.run(args, timeout=60, check=False)
         if not result.stdout.strip() and not result.stderr.strip():
-            # Every command of the driver replies before it acts or ends, so a
-            # silent exit means it never got to run (seen once in a full run): once more.
+            # Every command of the driver ends with a reply, so a silent exit means
+            # it stopped short (seen once in a full run, exit code 1): once more.
             result = self.wine.run(args, timeout=60, check=False)
         line = result.stdout.strip().splitlines()[-1] if result.stdout.strip() else ""
         try:
