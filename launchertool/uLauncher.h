@@ -20,7 +20,12 @@
 #include "window/SortedStringList.h"
 
 class THTTPAsyncContext;
+class THTTPResponse;
 class TLauncherTheme;
+class TMapLoader;
+class TMapPacker;
+class TStream;
+struct TRepositoryRequestTarget;
 struct ITaskbarList3;
 
 enum TUpdateResult : uint8_t { urSuccess, urNothing };
@@ -99,6 +104,56 @@ class TfLauncher {
   void OnVersionChecked(THTTPAsyncContext& context);
   void BTN_UpdateClick();
 
+  // ---- The update run (launchertool/update/) ----
+  // A step's completion handler; runs on a WinHTTP worker thread.
+  using TStepHandler = void (TfLauncher::*)(THTTPAsyncContext& context);
+  // The request convention of every asynchronous step: a GET of the target
+  // with its one extra header, on FHttp; the exchange owns request and
+  // response, and the handler runs only while the window lives.
+  void SendStepRequest(const TRepositoryRequestTarget& target, std::unique_ptr<THTTPResponse> response,
+                       TStepHandler handler);
+  // Start of a run (uLauncher_UpdateRun.cpp).
+  void PrepareUpdateRun(std::function<void()> firstStep);
+  void TryGetVersion();
+  void OnVersionLoaded(THTTPAsyncContext& context);
+  // Launcher self-update and write access (uLauncher_SelfUpdate.cpp).
+  void TryGetNewLauncher();
+  void OnLauncherInfoLoaded(THTTPAsyncContext& context);
+  void PrepareLauncherUpdate();
+  bool CheckAndGetAccess(bool retry);
+  // Change lists (uLauncher_ChangeList.cpp).
+  void GetChangesList();
+  void OnChangesListLoaded(THTTPAsyncContext& context);
+  void RequestNextCommit();
+  void OnNextCommitLoaded(THTTPAsyncContext& context);
+  void MarkForDownload(const std::wstring& path);
+  void MarkForDelete(const std::wstring& path);
+  // Full tree walk (uLauncher_TreeWalk.cpp).
+  void TryFullUpdate();
+  void RequestTree(const std::wstring& folder, const std::wstring& url);
+  void OnTreeLoaded(THTTPAsyncContext& context);
+  // Download queue (uLauncher_Downloads.cpp).
+  void BeginFileLoading();
+  void StartLoadingItem(int32_t index);
+  void OnFileLoaded(THTTPAsyncContext& context);
+  void TryLoadNextFile();
+  void IncrementActiveFiles();
+  void EndLoadingStep();
+  void IncProgress();
+  void ResetProgress();
+  void CaptionFolderPreparing();
+  void CaptionFileLoading();
+  void CaptionDataPack();
+  void CaptionFinishLoading();
+  // Finishing (uLauncher_Finish.cpp).
+  void FinishUpdate();
+  void ApplyDeletions();
+  void DeleteUnlistedFiles(const std::wstring& folder);
+  void WriteLastFile();
+  void ResetUpdateState();
+  void ShowUpdateFinished();
+  void ShowNothingToLoad();
+
   // Control texts read by other threads and by the analytics events.
   std::wstring VersionText() const;
 
@@ -118,6 +173,9 @@ class TfLauncher {
   std::vector<std::pair<std::wstring, std::wstring>> FURLsToDownload;
   std::atomic<int32_t> FFileOffset{0};
   std::atomic<int32_t> FLoadingCount{0};
+  // Map loaders of the run, in work-item order; they live until the run is reset.
+  std::vector<std::unique_ptr<TMapLoader>> FLoadedMaps;
+  std::unique_ptr<TMapPacker> FMapPacker;
   std::wstring FLocalPath;
   std::wstring FLastCommitHash;
   std::wstring FNewCommitHash;

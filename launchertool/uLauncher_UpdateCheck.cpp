@@ -1,4 +1,4 @@
-// The start-up check against the repository and the Update button.
+// The start-up check against the repository.
 #include "FileSystem.h"
 #include "HttpClient.h"
 #include "HttpRequest.h"
@@ -34,27 +34,10 @@ void TfLauncher::tmrUpdateTimer() {
 }
 
 void TfLauncher::RequestHeadCommit(THeadCommitHandler handler) {
-  CreateHttpClients();
   TRepositoryRequestArgs args;
   args.Branch = FCurrentBranch;
-  const TRepositoryRequestTarget target = BuildRepositoryRequest(TRepositoryRequest::HeadCommit, args);
-  TURL url;
-  url.From(target.URL);
-  auto request = std::make_unique<THTTPGetRequest>();
-  request->AddHeader(target.Header);
-  request->SetUseSSL(url.Scheme == L"https");
-  auto response = std::make_unique<THTTPStringResponse>();
-  THTTPAsyncContext* context = FHttp->Send(request.get(), response.get(), url);
-  // From here the exchange owns its request and response.
-  request.release();
-  response.release();
-  context->SetNeedDestroyAll(true);
-  std::weak_ptr<int> alive = FAliveToken;
-  context->Run(
-      [this, alive, handler](THTTPAsyncContext* loaded) {
-        if (!alive.expired()) (this->*handler)(*loaded);
-      },
-      true);
+  SendStepRequest(BuildRepositoryRequest(TRepositoryRequest::HeadCommit, args),
+                  std::make_unique<THTTPStringResponse>(), handler);
 }
 
 void TfLauncher::OnVersionChecked(THTTPAsyncContext& context) {
@@ -80,14 +63,4 @@ void TfLauncher::OnVersionChecked(THTTPAsyncContext& context) {
       fLauncher->StateUpdateRequired();
     }
   });
-}
-
-void TfLauncher::BTN_UpdateClick() {
-  if (FLocalPath.empty() && !ChooseInstallFolder()) return;
-  FLauncherUpdated = false;
-  LogMessage(L"Update", L"Begin");
-  SendUpdateEvent(L"begin", false);
-  // The run itself (write access, launcher check, change list, downloads)
-  // starts here once it exists; until then the controls stay as they are.
-  if (!FLastCommitHash.empty()) FProcessingHash = FLastCommitHash;
 }

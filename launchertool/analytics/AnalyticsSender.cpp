@@ -12,6 +12,7 @@
 #include "HttpRequest.h"
 #include "HttpResponse.h"
 #include "URL.h"
+#include "Utf8.h"
 
 struct TAnalyticsSender::TShared {
   TPostAttempt Attempt;
@@ -68,15 +69,6 @@ TAnalyticsSender::TPostAttempt HttpAttempt(std::shared_ptr<THTTPClient> client, 
 
 }  // namespace
 
-std::string EncodeUtf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                       nullptr);
-  std::string out(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
-  return out;
-}
-
 TAnalyticsSender::TAnalyticsSender(std::shared_ptr<THTTPClient> client, const std::wstring& collectURL)
     : TAnalyticsSender(HttpAttempt(std::move(client), collectURL)) {}
 
@@ -90,7 +82,7 @@ TAnalyticsSender::~TAnalyticsSender() {
 }
 
 void TAnalyticsSender::Post(const std::wstring& body) {
-  auto task = std::make_unique<TPostTask>(TPostTask{FShared, EncodeUtf8(body)});
+  auto task = std::make_unique<TPostTask>(TPostTask{FShared, ToUtf8(body)});
   {
     std::lock_guard<std::mutex> guard(FShared->Lock);
     ++FShared->Running;

@@ -39,5 +39,3 @@ class TAnalyticsSender {
   std::shared_ptr<TShared> FShared;
 };
 
-// The UTF-8 bytes of a UTF-16 text.
-std::string EncodeUtf8(const std::wstring& text);

@@ -3,6 +3,8 @@
 // sends to the first one over the pipe.
 #include <string>
 
+#include "Utf8.h"
+
 inline constexpr wchar_t kConnectLinkPrefix[] = L"vdr://connect/";
 inline constexpr char kActivateRequest[] = "/activate";
 inline constexpr char kConnectRequestPrefix[] = "/connect ";
@@ -25,5 +27,3 @@ struct TPipeRequest {
 // Recognises one message; prefixes are compared on the bytes, case-sensitively.
 TPipeRequest ParsePipeRequest(const std::string& bytes);
 
-std::string ToUtf8(const std::wstring& text);
-std::wstring FromUtf8(const std::string& bytes);

@@ -9,6 +9,8 @@
 #include <exception>
 
 #include "ControlIds.h"
+#include "maps/MapLoader.h"
+#include "maps/uMapPacker.h"
 #include "FileSystem.h"
 #include "MainThreadQueue.h"
 #include "resource_ids.h"

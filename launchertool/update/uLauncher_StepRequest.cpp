@@ -1,0 +1,28 @@
+// The request convention shared by every asynchronous step of the update run.
+#include "HttpClient.h"
+#include "HttpRequest.h"
+#include "HttpResponse.h"
+#include "URL.h"
+#include "uLauncher.h"
+#include "update/RepositoryRequests.h"
+
+void TfLauncher::SendStepRequest(const TRepositoryRequestTarget& target, std::unique_ptr<THTTPResponse> response,
+                                 TStepHandler handler) {
+  CreateHttpClients();
+  TURL url;
+  url.From(target.URL);
+  auto request = std::make_unique<THTTPGetRequest>();
+  if (!target.Header.empty()) request->AddHeader(target.Header);
+  request->SetUseSSL(url.Scheme == L"https");
+  THTTPAsyncContext* context = FHttp->Send(request.get(), response.get(), url);
+  // From here the exchange owns its request and response.
+  request.release();
+  response.release();
+  context->SetNeedDestroyAll(true);
+  std::weak_ptr<int> alive = FAliveToken;
+  context->Run(
+      [this, alive, handler](THTTPAsyncContext* loaded) {
+        if (!alive.expired()) (this->*handler)(*loaded);
+      },
+      true);
+}

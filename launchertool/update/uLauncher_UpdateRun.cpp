@@ -1,0 +1,77 @@
+// The Update button and the first steps of a run.
+#include "HttpAsyncContext.h"
+#include "HttpResponse.h"
+#include "MainThreadQueue.h"
+#include "maps/MapLoader.h"
+#include "maps/uMapPacker.h"
+#include "uDebugUtils.h"
+#include "uLauncher.h"
+#include "update/RepositoryRequests.h"
+
+void TfLauncher::BTN_UpdateClick() {
+  if (FLocalPath.empty() && !ChooseInstallFolder()) return;
+  FLauncherUpdated = false;
+  LogMessage(L"Update", L"Begin");
+  SendUpdateEvent(L"begin", false);
+  SetBusy(true);
+  LogMessage(L"Update", L"CheckAndGetAccess");
+  try {
+    if (!CheckAndGetAccess(false)) return;
+    LogMessage(L"Update", L"Has access");
+    FFullListToDownload.clear();
+    if (FLastCommitHash.empty()) {
+      FNextUpdateState = [this] { TryFullUpdate(); };
+    } else {
+      FProcessingHash = FLastCommitHash;
+      if (FNewCommitHash.empty()) {
+        FNextUpdateState = [this] { TryGetVersion(); };
+      } else {
+        FNextUpdateState = [this] { GetChangesList(); };
+      }
+    }
+    // The report of a failed tree listing arrives after that run's finishing
+    // step and sets the flag again; a new run must not inherit it.
+    FErrorOnLoading = false;
+    PrepareUpdateRun([this] { TryGetNewLauncher(); });
+  } catch (...) {
+    SendUpdateEvent(L"begin", true);
+    throw;
+  }
+}
+
+void TfLauncher::PrepareUpdateRun(std::function<void()> firstStep) {
+  StateGettingFileList();
+  FUpdateState = urSuccess;
+  // The old packer is stopped before the loaders it might still touch go.
+  std::unique_ptr<TMapPacker> oldPacker = std::move(FMapPacker);
+  oldPacker.reset();
+  FLoadedMaps.clear();
+  FFileListToDelete.clear();
+  FFileListToDownload.clear();
+  FFullListToDownload.clear();
+  FURLsToDownload.clear();
+  FMapPacker = std::make_unique<TMapPacker>();
+  firstStep();
+  ShowWindow(ProgressBar, SW_SHOWNA);
+}
+
+void TfLauncher::TryGetVersion() {
+  LogMessage(L"Update", L"Try get version");
+  RequestHeadCommit(&TfLauncher::OnVersionLoaded);
+}
+
+void TfLauncher::OnVersionLoaded(THTTPAsyncContext& context) {
+  const auto* response = static_cast<const THTTPStringResponse*>(context.Response());
+  if (response->HTTPStatus() != 200) {
+    TryFullUpdate();
+    return;
+  }
+  FNewCommitHash = response->Result();
+  if (FNewCommitHash != FLastCommitHash) {
+    GetChangesList();
+    return;
+  }
+  MainThread::Queue([] {
+    if (fLauncher) fLauncher->FinishUpdate();
+  });
+}
