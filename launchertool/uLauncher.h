@@ -73,6 +73,10 @@ class TfLauncher {
   void ActivateApp();
   bool IsError() const { return FErrorOnLoading; }
   void aplctnvnts1Exception(const Exception& e);
+  // A failed step of the update run that did not come through the HTTP layer
+  // (map packing): stops the run like a failed download and reports it.
+  void ReportRunFailure(const Exception& e);
+  void ShowError(const Exception& e);
 
   // Installation folder, version, channel.
   std::wstring GetGameExePath() const { return FLocalPath + L"\\VELDRA.exe"; }

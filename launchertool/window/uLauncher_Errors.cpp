@@ -36,11 +36,21 @@ void TfLauncher::aplctnvnts1Exception(const Exception& e) {
   if (e.Is<EHTTPWrapperException>()) {
     // A download cancelled because the run already failed says nothing.
     if (e.GetBaseException().Is<EAbort>()) return;
-    FErrorOnLoading = true;
-    FFileListToDownload.clear();
-    if (ProgressBar) ShowWindow(ProgressBar, SW_HIDE);
-    SetTaskbarState(0);
+    ReportRunFailure(e);
+    return;
   }
+  ShowError(e);
+}
+
+void TfLauncher::ReportRunFailure(const Exception& e) {
+  FErrorOnLoading = true;
+  FFileListToDownload.clear();
+  if (ProgressBar) ShowWindow(ProgressBar, SW_HIDE);
+  SetTaskbarState(0);
+  ShowError(e);
+}
+
+void TfLauncher::ShowError(const Exception& e) {
   LogError(e);
   HWND owner = BoxOwner();
   MessageBoxW(owner, MessageBoxText(ErrorBoxText(e)).c_str(), kApplicationTitle,
