@@ -26,8 +26,10 @@ std::wstring LauncherPath(const std::wstring& folder) { return folder + L"\\Laun
 std::wstring OldLauncherPath(const std::wstring& folder) { return folder + L"\\Launcher_old.exe"; }
 
 // The Git blob hash of the local launcher, or empty when its size differs
-// (then the files differ anyway and nothing needs reading).
+// (then the files differ anyway and nothing needs reading). A folder picked
+// for a first installation holds no launcher yet: it gets the repository's.
 std::string LocalLauncherHash(const std::wstring& path, int64_t repositorySize) {
+  if (!FileExists(path)) return {};
   TFileStream file(path, fmOpenRead | fmShareDenyWrite);
   if (file.GetSize() != repositorySize) return {};
   return GitBlobHash(file);

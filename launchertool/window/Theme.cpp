@@ -102,10 +102,74 @@ void TLauncherTheme::TrackHover(HWND button) {
 }
 
 void TLauncherTheme::StyleProgressBar(HWND bar) {
-  // Without visual styles the bar takes our colours.
+  // Without visual styles the bar takes our colours; some comctl32 builds
+  // ignore them, so the bar is also painted here (it stays the real control).
   SetWindowTheme(bar, L"", L"");
   SendMessageW(bar, PBM_SETBARCOLOR, 0, theme::Accent);
   SendMessageW(bar, PBM_SETBKCOLOR, 0, theme::Charcoal);
+  SetWindowSubclass(bar, &TLauncherTheme::ProgressProc, 2, 0);
+}
+
+namespace {
+
+void FillColour(HDC dc, const RECT& rect, COLORREF colour) {
+  SetDCBrushColor(dc, colour);
+  FillRect(dc, &rect, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
+}
+
+// The filled part: the position's share, or a segment sliding with time.
+RECT ProgressFill(HWND bar, const RECT& inner) {
+  RECT fill = inner;
+  const LONG width = inner.right - inner.left;
+  if (GetWindowLongPtrW(bar, GWL_STYLE) & PBS_MARQUEE) {
+    const LONG segment = width / 5;
+    const LONG travel = width + segment;
+    const LONG offset = travel > 0 ? static_cast<LONG>((GetTickCount() / 8) % static_cast<DWORD>(travel)) : 0;
+    fill.left = inner.left + offset - segment;
+    fill.right = fill.left + segment;
+    if (fill.left < inner.left) fill.left = inner.left;
+    if (fill.right > inner.right) fill.right = inner.right;
+    return fill;
+  }
+  PBRANGE range{};
+  SendMessageW(bar, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
+  const LONG position = static_cast<LONG>(SendMessageW(bar, PBM_GETPOS, 0, 0));
+  const LONG span = range.iHigh - range.iLow;
+  const LONG done = span > 0 ? static_cast<LONG>(MulDiv(position - range.iLow, width, span)) : 0;
+  fill.right = inner.left + (done < 0 ? 0 : done > width ? width : done);
+  return fill;
+}
+
+void PaintProgress(HWND bar, HDC dc) {
+  RECT client{};
+  GetClientRect(bar, &client);
+  FillColour(dc, client, theme::SlateBorder);
+  RECT inner = client;
+  InflateRect(&inner, -1, -1);
+  FillColour(dc, inner, theme::Charcoal);
+  InflateRect(&inner, -2, -2);
+  const RECT fill = ProgressFill(bar, inner);
+  if (fill.right > fill.left) FillColour(dc, fill, theme::Accent);
+}
+
+}  // namespace
+
+LRESULT CALLBACK TLauncherTheme::ProgressProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR) noexcept {
+  switch (msg) {
+    case WM_ERASEBKGND:
+      return 1;
+    case WM_PAINT: {
+      PAINTSTRUCT paint;
+      HDC dc = BeginPaint(hwnd, &paint);
+      PaintProgress(hwnd, dc);
+      EndPaint(hwnd, &paint);
+      return 0;
+    }
+    case WM_NCDESTROY:
+      RemoveWindowSubclass(hwnd, &TLauncherTheme::ProgressProc, 2);
+      break;
+  }
+  return DefSubclassProc(hwnd, msg, wp, lp);
 }
 
 void TLauncherTheme::SetImageButton(HWND button, int resourceId) {

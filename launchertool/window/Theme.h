@@ -65,6 +65,7 @@ class TLauncherTheme {
   };
   static TPicture LoadPngResource(HINSTANCE instance, int id);
   static LRESULT CALLBACK HoverProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR) noexcept;
+  static LRESULT CALLBACK ProgressProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR) noexcept;
 
   void DrawLabel(const DRAWITEMSTRUCT& item, const TLabelLook& look);
   void DrawPushButton(const DRAWITEMSTRUCT& item);

@@ -1,12 +1,9 @@
 """The window during an update run: busy controls, progress, tray and closing."""
-import pytest
-
 from e2e_support.images import distinct_colours
 
 STATUS_FILE_LIST = "Получение списка файлов, пожалуйста, подождите..."
 
 
-@pytest.mark.skip(reason="the Update button starts no run yet: the update run (change list, downloads) is not built")
 def test_update_run_keeps_the_window_busy(harness, game_folder, launch, stall_service, sample_repo, screenshot):
     game_folder.add_game()
     game_folder.write_last(sample_repo["main"][0], "main")
