@@ -55,6 +55,10 @@ def default_behaviour() -> dict:
         # connection without answering until the service stops, a number
         # answers with that status.
         "analytics": "ok",
+        # Raw files answered with a status instead of their content, by
+        # repository path ("/data/config.ini": 500); the body is the public
+        # service's text for that status.
+        "raw_status": {},
     }
 
 
@@ -270,6 +274,9 @@ class _Handler(BaseHTTPRequestHandler):
         if not path.startswith("/" + owner_repo):
             return self._raw_not_found()
         ref, _, file_path = path[len(owner_repo) + 1:].partition("/")
+        forced = self.service.behaviour["raw_status"].get("/" + file_path)
+        if forced:
+            return self._raw_status(forced)
         data = self.service.repo.blob_at(ref, file_path) if file_path else None
         if data is None:
             return self._raw_not_found()
@@ -280,6 +287,11 @@ class _Handler(BaseHTTPRequestHandler):
         sha = self.service.repo.resolve(f"{ref}:{file_path}", "blob")
         self._reply(200, data, content_type, {"ETag": f'"{sha}"', "Cache-Control": "max-age=300"})
         return 200
+
+    def _raw_status(self, status):
+        body = b"404: Not Found" if status == 404 else f"{status}: Error".encode()
+        self._reply(status, body, TEXT_TYPE)
+        return status
 
     # --- REST API -------------------------------------------------------------
 

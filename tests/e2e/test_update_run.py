@@ -1,0 +1,233 @@
+"""Whole update runs through the real launcher against the repository service stand-in:
+the first installation, incremental runs over change lists, the tree walk's cleanup,
+failures that must leave the installation as it was, and the launcher replacing itself."""
+import shutil
+import sys
+
+import pytest
+
+from conftest import INSTALL_KEY
+from e2e_support.installation import installation_differences, read_last, repository_files, write_installation
+from e2e_support.launcher import LauncherProcess, box_text
+from e2e_support.waiting import wait_for
+
+FINISHED = "Загрузка завершена"
+NOTHING_TO_LOAD = "Не найдено файлов для загрузки."
+RUN_TIMEOUT = 120
+PLAYER_MOD = "data/campanings/mods/example_mod.txt"
+PLAYER_MOD_TEXT = b"the player's own version\n"
+
+
+def adopt(harness, folder):
+    harness.driver.set_registry(INSTALL_KEY, folder.windows + "\\", "InstallLocation")
+
+
+def finish_run(launcher, expected_text, name=None, screenshot=None):
+    """Waits for the run's closing message, checks it, optionally saves the window, answers OK."""
+    dialog = launcher.wait_dialog(timeout=RUN_TIMEOUT)
+    assert box_text(dialog) == expected_text
+    if screenshot and name:
+        screenshot(launcher.hwnd, name)
+    launcher.answer(dialog, "OK")
+
+
+def update_posts(service, step):
+    return [r["body"] for r in service.requests("/mp/collect") if f'"name": "update_{step}"' in r["body"]]
+
+
+def install_from_scratch(harness, game_folder, launch, service):
+    adopt(harness, game_folder)
+    launcher = launch(endpoint=service.url)
+    launcher.wait_state("UpdateRequired")
+    launcher.click("BTN_Update")
+    return launcher
+
+
+def test_first_installation_fetches_the_branch_and_records_its_head(harness, game_folder, launch, service,
+                                                                     sample_repo, launcher_log, screenshot):
+    head = sample_repo["main"][-1]
+    launcher = install_from_scratch(harness, game_folder, launch, service)
+    finish_run(launcher, FINISHED, "update-finished", screenshot)
+    view = launcher.wait_state("Ready")
+    assert not view.shown("ProgressBar")
+    assert view.text("L_Version") == "1.2.3.4"
+
+    files = repository_files(sample_repo["path"], head)
+    assert installation_differences(game_folder.path, files) == []
+    assert (game_folder.path / "Launcher.exe").read_bytes() == harness.launcher_exe.read_bytes()
+    # The commit, not the tree the walk listed, is what the installation records.
+    assert read_last(game_folder.path) == f"{head}\tmain"
+    log = launcher_log.text()
+    assert "Update: Try full update" in log
+    assert "Exclude Launcher from general list." in log
+    # Three maps, each a work item; every file to fetch is one progress step.
+    assert "Maps count: 3" in log
+    end = update_posts(service, "end")
+    assert len(end) == 1 and '"error": false' in end[0] and f'"branch": "main"' in end[0]
+    # Nothing of the player's subtree or of .upgrade was asked for.
+    raw = [r["path"] for r in service.requests("/ORMUND42/")]
+    assert raw and not [p for p in raw if "/campanings/mods/" in p or "/.upgrade/" in p]
+
+
+def test_a_walk_over_a_current_installation_fetches_nothing_and_cleans_up(harness, game_folder, launch, service,
+                                                                           sample_repo):
+    head = sample_repo["main"][-1]
+    files = repository_files(sample_repo["path"], head)
+    write_installation(game_folder.path, files)
+    # Leftovers the repository does not list, and the player's own files.
+    (game_folder.path / "Launcher_old.exe").write_bytes(b"old launcher")
+    (game_folder.path / "data" / "maps" / "north.download").write_bytes(b"half a map")
+    (game_folder.path / "data" / "stray.txt").write_bytes(b"stray")
+    (game_folder.path / "data" / "empty").mkdir()
+    mod = game_folder.path / PLAYER_MOD
+    mod.parent.mkdir(parents=True)
+    mod.write_bytes(PLAYER_MOD_TEXT)
+
+    launcher = install_from_scratch(harness, game_folder, launch, service)
+    finish_run(launcher, NOTHING_TO_LOAD)
+    view = launcher.wait_state("Ready")
+    assert installation_differences(game_folder.path, files) == []
+    assert mod.read_bytes() == PLAYER_MOD_TEXT
+    assert (game_folder.path / "data" / "empty").is_dir()
+    assert read_last(game_folder.path) == f"{head}\tmain"
+    assert [r["path"] for r in service.requests("/ORMUND42/")] == [], "a current installation fetched files"
+    assert update_posts(service, "end") == []
+    assert not view.shown("L_Update")
+
+
+def installed_release(game_folder, sample_repo, channel="main", index=0):
+    commit = sample_repo[channel][index]
+    write_installation(game_folder.path, repository_files(sample_repo["path"], commit))
+    game_folder.write_last(commit, channel)
+    mod = game_folder.path / PLAYER_MOD
+    mod.parent.mkdir(parents=True, exist_ok=True)
+    mod.write_bytes(PLAYER_MOD_TEXT)
+    (game_folder.path / "notes.txt").write_bytes(b"the player's notes")
+    return commit
+
+
+def test_incremental_run_follows_the_change_lists_to_the_head(harness, game_folder, launch, service, sample_repo,
+                                                               launcher_log):
+    installed = installed_release(game_folder, sample_repo)
+    head = sample_repo["main"][-1]
+    launcher = launch(endpoint=service.url)
+    launcher.wait_state("UpdateOptional")
+    launcher.click("BTN_Update")
+    finish_run(launcher, FINISHED)
+    launcher.wait_state("Ready")
+
+    files = repository_files(sample_repo["path"], head)
+    assert installation_differences(game_folder.path, files, allowed_extra=(".last", "Launcher.exe", "notes.txt")) == []
+    # Renamed, deleted and player files as the change lists say; no tree was walked.
+    assert not (game_folder.path / "data/text/old_name.txt").exists()
+    assert not (game_folder.path / "data/text/obsolete.txt").exists()
+    assert (game_folder.path / "data/text/кириллица.txt").read_bytes() == "Привет\n".encode()
+    assert (game_folder.path / PLAYER_MOD).read_bytes() == PLAYER_MOD_TEXT
+    assert read_last(game_folder.path) == f"{head}\tmain"
+    api = [r["path"] for r in service.requests("/repos/")]
+    assert not [p for p in api if "/git/trees/" in p]
+    assert sum("/commits?sha=main&path=.upgrade/" in p for p in api) == 2
+    end = update_posts(service, "end")
+    assert len(end) == 1 and f'"hash": "{installed}"' in end[0] and '"error": false' in end[0]
+    # The next start finds the installation current.
+    launcher.click("BTN_Exit")
+    launcher.wait_exit()
+    launch(endpoint=service.url).wait_state("Ready")
+
+
+def test_switching_to_the_test_channel_installs_its_head(game_folder, launch, service, sample_repo):
+    installed_release(game_folder, sample_repo, "main", -1)
+    launcher = launch(endpoint=service.url)
+    launcher.wait_state("Ready")
+    launcher.click("RB_Test")
+    launcher.answer(launcher.wait_dialog(), "Yes")
+    launcher.wait_state("UpdateRequired")
+    launcher.click("BTN_Update")
+    finish_run(launcher, FINISHED)
+    launcher.wait_state("Ready")
+    head = sample_repo["qa"][-1]
+    assert (game_folder.path / "data/qa_only.txt").read_bytes() == b"test channel only\n"
+    assert read_last(game_folder.path) == f"{head}\tqa"
+
+
+def test_a_failed_download_keeps_the_players_files_and_the_installed_commit(game_folder, launch, service,
+                                                                             sample_repo, screenshot):
+    installed = installed_release(game_folder, sample_repo)
+    before = (game_folder.path / "data/config.ini").read_bytes()
+    service.behaviour["raw_status"] = {"/data/config.ini": 500}
+    launcher = launch(endpoint=service.url)
+    launcher.wait_state("UpdateOptional")
+    launcher.click("BTN_Update")
+    dialog = launcher.wait_dialog(timeout=RUN_TIMEOUT)
+    screenshot(launcher.hwnd, "update-failed")
+    text = box_text(dialog)
+    launcher.answer(dialog, "OK")
+    assert text.strip(), "the failure was reported without a message"
+    # The file whose download failed is untouched, and nothing claims the new commit.
+    assert (game_folder.path / "data/config.ini").read_bytes() == before
+    assert read_last(game_folder.path) == f"{installed}\tmain"
+    view = launcher.view()
+    assert view.enabled("BTN_Exit")
+    launcher.click("BTN_Exit")
+    assert launcher.wait_exit() == 0
+
+
+def test_the_launcher_replaces_itself_and_the_new_one_finishes_the_run(harness, game_folder, launch,
+                                                                       launcher_log):
+    """The repository's Launcher.exe differs: the running launcher moves itself aside, fetches the new one,
+    restarts it with /runupdate, and the new process carries out the run."""
+    sys.path.insert(0, str(harness.source_dir / "tools" / "samplerepo"))
+    sys.path.insert(0, str(harness.source_dir / "tools" / "service"))
+    import generate  # noqa: E402
+    from repository_service import RepositoryService  # noqa: E402
+    # Bytes after the image do not change what the program does, only its blob hash.
+    newer = harness.launcher_exe.read_bytes() + b"\0" * 512
+    out = harness.build_dir / "e2e-work" / "sample-repo-new-launcher"
+    repo = generate.generate(out, newer, harness.game_exe.read_bytes())
+    server = RepositoryService(repo["path"]).start()
+    try:
+        first = install_from_scratch(harness, game_folder, launch, server)
+        assert first.wait_exit(timeout=RUN_TIMEOUT) == 0
+        second = adopt_restarted(harness, game_folder, first.pid)
+        finish_run(second, FINISHED)
+        second.wait_state("Ready")
+        assert (game_folder.path / "Launcher.exe").read_bytes() == newer
+        files = repository_files(repo["path"], repo["main"][-1])
+        assert installation_differences(game_folder.path, files) == []
+        log = launcher_log.text()
+        assert "Prepare to launcher update" in log and "Restart launcher" in log
+        assert "run update" in log
+        assert len([r for r in server.requests("/repos/") if "/contents/Launcher.exe" in r["path"]]) == 2
+    finally:
+        server.stop()
+
+
+class RestartedLauncher(LauncherProcess):
+    """A launcher that another launcher started: known by its process id only."""
+
+    def exited(self):
+        return not any(p["pid"] == self.pid for p in self.driver.processes())
+
+    def end(self):
+        if not self.exited():
+            self.driver.kill(self.pid)
+
+
+def adopt_restarted(harness, folder, old_pid):
+    exe = folder.windows + "\\Launcher.exe"
+
+    def started():
+        for p in harness.driver.processes():
+            if p["path"].lower() == exe.lower() and p["pid"] != old_pid:
+                return p["pid"]
+        return None
+    process = RestartedLauncher(harness, folder, None, exe)
+    process.pid = wait_for(started, RUN_TIMEOUT, what="the restarted launcher")
+
+    def window():
+        for w in harness.driver.windows(pid=process.pid):
+            if w["title"] == "VELDRA LAUNCHER":
+                return w
+        return None
+    process.hwnd = wait_for(window, RUN_TIMEOUT, what="the restarted launcher's window")["hwnd"]
+    return process
