@@ -126,6 +126,9 @@ class TfLauncher {
   void PrepareLauncherUpdate();
   bool CheckAndGetAccess(bool retry);
   // Change lists (uLauncher_ChangeList.cpp).
+  // Commits whose change lists this chain has applied, oldest first: a
+  // commit met again ends the run instead of looping.
+  std::vector<std::wstring> FChangeListChain;
   void GetChangesList();
   void OnChangesListLoaded(THTTPAsyncContext& context);
   void RequestNextCommit();
@@ -133,10 +136,15 @@ class TfLauncher {
   void MarkForDownload(const std::wstring& path);
   void MarkForDelete(const std::wstring& path);
   // Full tree walk (uLauncher_TreeWalk.cpp).
+  // The head commit asked for before a walk that does not know it yet.
+  void OnFullUpdateHeadLoaded(THTTPAsyncContext& context);
   void TryFullUpdate();
   void RequestTree(const std::wstring& folder, const std::wstring& url);
   void OnTreeLoaded(THTTPAsyncContext& context);
   // Download queue (uLauncher_Downloads.cpp).
+  // The run's plain files, fixed before the first item starts: workers read
+  // these while the main thread may empty FFileListToDownload after an error.
+  std::vector<std::wstring> FPlainFilesToLoad;
   void BeginFileLoading();
   void StartLoadingItem(int32_t index);
   void OnFileLoaded(THTTPAsyncContext& context);
