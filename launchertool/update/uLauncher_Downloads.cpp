@@ -1,16 +1,161 @@
-// Placeholder until the download queue lands.
-#include "Exceptions.h"
-#include "uLauncher.h"
+// The download queue: the run's lists become work items (map loaders first,
+// then plain files), at most 21 of them download at once, and the item that
+// ends the last open work queues the finishing step.
+#include <windows.h>
 
-void TfLauncher::BeginFileLoading() { throw ENotSupportedException(L"Downloads are not available"); }
-void TfLauncher::StartLoadingItem(int32_t) {}
-void TfLauncher::OnFileLoaded(THTTPAsyncContext&) {}
-void TfLauncher::TryLoadNextFile() {}
-void TfLauncher::IncrementActiveFiles() {}
-void TfLauncher::EndLoadingStep() {}
-void TfLauncher::IncProgress() {}
-void TfLauncher::ResetProgress() {}
-void TfLauncher::CaptionFolderPreparing() {}
-void TfLauncher::CaptionFileLoading() {}
-void TfLauncher::CaptionDataPack() {}
-void TfLauncher::CaptionFinishLoading() {}
+#include <cstdio>
+
+#include "HttpAsyncContext.h"
+#include "MainThreadQueue.h"
+#include "maps/MapLoader.h"
+#include "uDebugUtils.h"
+#include "uLauncher.h"
+#include "update/DownloadError.h"
+#include "update/DownloadFileResponse.h"
+#include "update/DownloadGrouping.h"
+#include "update/LoadingCounters.h"
+#include "update/RepositoryPaths.h"
+#include "update/RepositoryRequests.h"
+
+namespace {
+
+// Creates a folder with all its missing parents; failures show up when the
+// files inside are created.
+void CreateFolderTree(const std::wstring& folder) {
+  for (size_t slash = folder.find(L'\\', 3); slash != std::wstring::npos; slash = folder.find(L'\\', slash + 1)) {
+    CreateDirectoryW(folder.substr(0, slash).c_str(), nullptr);
+  }
+  CreateDirectoryW(folder.c_str(), nullptr);
+}
+
+std::wstring WindowsPath(std::wstring path) {
+  for (wchar_t& c : path) {
+    if (c == L'/') c = L'\\';
+  }
+  return path;
+}
+
+template <class Method>
+void QueueOnWindow(Method method) {
+  MainThread::Queue([method] {
+    if (fLauncher) (fLauncher->*method)();
+  });
+}
+
+}  // namespace
+
+void TfLauncher::BeginFileLoading() {
+  TDownloadGrouping grouping = GroupDownloads(FFileListToDownload, FFileListToDelete);
+  if (grouping.LauncherExcluded) LogMessage(L"Update", L"Exclude Launcher from general list.");
+  FDownloadLength = grouping.DownloadLength;
+  for (TMapChanges& map : grouping.Maps) {
+    auto loader = std::make_unique<TMapLoader>(map.Name);
+    loader->FFilesList.insert(map.FilesToFetch.begin(), map.FilesToFetch.end());
+    loader->FFilesToDelete.insert(map.FilesToDelete.begin(), map.FilesToDelete.end());
+    FLoadedMaps.push_back(std::move(loader));
+  }
+  FPlainFilesToLoad.assign(FFileListToDownload.begin(), FFileListToDownload.end());
+
+  wchar_t message[160];
+  std::swprintf(message, std::size(message),
+                L"Begin file loading. Operations count: %d; Files count: %d. Maps count: %d", FDownloadLength,
+                static_cast<int>(FPlainFilesToLoad.size()), static_cast<int>(FLoadedMaps.size()));
+  LogMessage(L"Update", message);
+
+  MainThread::Synchronize([this] { CaptionFolderPreparing(); });
+  for (const std::wstring& folder : FoldersToCreate(FPlainFilesToLoad)) {
+    CreateFolderTree(WindowsPath(FLocalPath + folder));
+  }
+  MainThread::Synchronize([this] { StateFileLoading(); });
+  MainThread::Synchronize([this] { ResetProgress(); });
+
+  const auto itemCount = static_cast<int32_t>(FLoadedMaps.size() + FPlainFilesToLoad.size());
+  StartFirstItems(
+      FLoadingCount, FFileOffset, itemCount, [this] { return IsError(); },
+      [this](int32_t index) { StartLoadingItem(index); }, [this] { EndLoadingStep(); });
+}
+
+void TfLauncher::StartLoadingItem(int32_t index) {
+  try {
+    QueueOnWindow(&TfLauncher::CaptionFileLoading);
+    const auto maps = static_cast<int32_t>(FLoadedMaps.size());
+    if (index < maps) {
+      FLoadedMaps[static_cast<size_t>(index)]->BeginLoading();
+      return;
+    }
+    IncrementActiveFiles();
+    try {
+      const std::wstring& path = FPlainFilesToLoad.at(static_cast<size_t>(index - maps));
+      // A change list may name anything; nothing is written outside the folder.
+      if (!IsSafeRepositoryPath(path) || IsInPlayerSubtree(path)) {
+        throw EDownloadError(L"Ошибка загрузки файла " + path);
+      }
+      auto response = std::make_unique<TDownloadFileResponse>(path, FLocalPath + path, [this] { return IsError(); });
+      LogMessage(L"Update", L"Begin file loading:" + path);
+      TRepositoryRequestArgs args;
+      args.Branch = FCurrentBranch;
+      args.Path = path;
+      SendStepRequest(BuildRepositoryRequest(TRepositoryRequest::File, args), std::move(response),
+                      &TfLauncher::OnFileLoaded);
+    } catch (...) {
+      // Never the last work: the starter's hold or the caller's own count is
+      // still held.
+      FLoadingCount.fetch_sub(1);
+      throw;
+    }
+  } catch (...) {
+    // Set before any count is released, so that a finishing step queued
+    // ahead of the failure's report already sees the run as failed.
+    FErrorOnLoading = true;
+    throw;
+  }
+}
+
+void TfLauncher::OnFileLoaded(THTTPAsyncContext& context) {
+  try {
+    if (!IsError()) {
+      auto& response = static_cast<TDownloadFileResponse&>(*context.Response());
+      response.Complete(response.HTTPStatus());
+      MainThread::Synchronize([this] { IncProgress(); });
+      TryLoadNextFile();
+    }
+  } catch (...) {
+    // The finishing step that this release may queue runs before the report
+    // of the failure: it must already see the run as failed.
+    FErrorOnLoading = true;
+    EndLoadingStep();
+    throw;
+  }
+  EndLoadingStep();
+}
+
+void TfLauncher::TryLoadNextFile() {
+  const auto itemCount = static_cast<int32_t>(FLoadedMaps.size() + FPlainFilesToLoad.size());
+  StartNextItem(
+      FFileOffset, itemCount, [this] { return IsError(); }, [this](int32_t index) { StartLoadingItem(index); });
+}
+
+void TfLauncher::IncrementActiveFiles() { FLoadingCount.fetch_add(1); }
+
+void TfLauncher::EndLoadingStep() {
+  if (ReleaseOpenWork(FLoadingCount)) QueueOnWindow(&TfLauncher::FinishUpdate);
+}
+
+void TfLauncher::IncProgress() { SetProgressPosition(FProgressPosition + 1); }
+
+void TfLauncher::ResetProgress() {
+  SetProgressRange(FDownloadLength);
+  SetProgressPosition(0);
+}
+
+void TfLauncher::CaptionFolderPreparing() { SetStatusText(L"Подготовка места..."); }
+
+void TfLauncher::CaptionFileLoading() { SetStatusText(L"Загрузка файлов... Скорость зависит от вашего интернета."); }
+
+void TfLauncher::CaptionDataPack() {
+  SetStatusText(
+      L"Упаковка файлов... Это может занять несколько минут. Зависит от мощности вашего компьютера. Не закрывайте "
+      L"лаунчер.");
+}
+
+void TfLauncher::CaptionFinishLoading() { SetStatusText(L"Завершение обновления... Осталось совсем немного..."); }

@@ -1,0 +1,147 @@
+// The finishing step on a real folder: which files the deletions and the
+// cleanup after a full walk remove, what .last holds, and a failed run.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "analytics/AnalyticsSender.h"
+#include "install/LastFile.h"
+#include "uLauncher.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class FinishTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    FRoot = fs::temp_directory_path() / (L"queue-finish-" + std::to_wstring(GetCurrentProcessId()));
+    fs::remove_all(FRoot);
+    FInstall = FRoot / L"Game";
+    for (const wchar_t* file : kLayout) Write(file, "x");
+    fs::create_directories(FInstall / L"empty");
+    Write(L"/../outside.txt", "x");
+    FLauncher.FLocalPath = FInstall.wstring();
+  }
+  void TearDown() override {
+    fs::remove_all(FRoot);
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\Classes\\vdr");
+  }
+  void Write(const std::wstring& path, const std::string& bytes) {
+    const fs::path file = FInstall.wstring() + path;
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << bytes;
+  }
+  std::string Read(const std::wstring& path) {
+    std::ifstream in(fs::path(FInstall.wstring() + path), std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  // The files of kLayout (and outside.txt) that are gone.
+  std::vector<std::wstring> Deleted() {
+    std::vector<std::wstring> gone;
+    for (const wchar_t* file : kLayout) {
+      if (!fs::exists(FInstall.wstring() + file)) gone.push_back(file);
+    }
+    if (!fs::exists(FRoot / L"outside.txt")) gone.push_back(L"/../outside.txt");
+    return gone;
+  }
+
+  static constexpr const wchar_t* kLayout[] = {
+      L"/.last",
+      L"/VELDRA.exe",
+      L"/Launcher_old.exe",
+      L"/readme.txt",
+      L"/data/maps/north.zip",
+      L"/data/maps/north.download",
+      L"/Data/Textures/Stone.PNG",
+      L"/data/campanings/other.txt",
+      L"/data/campanings/mods/mine.txt",
+      L"/data/campanings/mods/sub/deep.txt",
+  };
+  fs::path FRoot, FInstall;
+  TfLauncher FLauncher;
+};
+
+TEST_F(FinishTest, AnIncrementalRunDeletesOnlyTheListedFiles) {
+  FLauncher.FFileListToDelete = {L"/readme.txt", L"/missing.txt", L"/../outside.txt", L"/data/../../outside.txt",
+                                 L"/data/campanings/mods/mine.txt", L"/DATA/CAMPANINGS/MODS/sub/deep.txt",
+                                 L"/data\\maps\\north.zip"};
+  FLauncher.ApplyDeletions();
+  EXPECT_EQ(Deleted(), std::vector<std::wstring>{L"/readme.txt"});
+  EXPECT_TRUE(FLauncher.FFileListToDelete.empty());
+}
+
+TEST_F(FinishTest, AFullWalkDeletesWhatTheRepositoryDoesNotList) {
+  FLauncher.FFullListToDownload = {L"/VELDRA.exe", L"/data/maps/north.zip", L"/data/textures/stone.png"};
+  FLauncher.FFileListToDelete = {L"/VELDRA.exe"};
+  FLauncher.ApplyDeletions();
+  const std::vector<std::wstring> expected = {L"/VELDRA.exe", L"/Launcher_old.exe", L"/readme.txt",
+                                              L"/data/maps/north.download", L"/data/campanings/other.txt"};
+  EXPECT_EQ(Deleted(), expected);
+  EXPECT_TRUE(fs::is_directory(FInstall / L"empty"));
+  EXPECT_TRUE(FLauncher.FFullListToDownload.empty());
+}
+
+TEST_F(FinishTest, AFailedWalkDeletesNoUnlistedFile) {
+  FLauncher.FErrorOnLoading = true;
+  FLauncher.FFullListToDownload = {L"/VELDRA.exe"};
+  FLauncher.FFileListToDelete = {L"/readme.txt"};
+  FLauncher.ApplyDeletions();
+  EXPECT_EQ(Deleted(), std::vector<std::wstring>{L"/readme.txt"});
+  EXPECT_TRUE(FLauncher.FFullListToDownload.empty());
+}
+
+TEST_F(FinishTest, LastFileHoldsHashTabBranchInUtf16) {
+  Write(L"/.last", std::string(200, 'z'));
+  FLauncher.FNewCommitHash = L"0123abc";
+  FLauncher.FCurrentBranch = L"qa";
+  FLauncher.WriteLastFile();
+  std::string expected;
+  for (wchar_t c : std::wstring(L"0123abc\tqa")) {
+    expected += static_cast<char>(c & 0xFF);
+    expected += static_cast<char>(c >> 8);
+  }
+  EXPECT_EQ(Read(L"/.last"), expected);
+  EXPECT_EQ(ParseLastFile(Read(L"/.last")).CommitHash, L"0123abc");
+}
+
+TEST_F(FinishTest, AFailedRunKeepsTheOldRecordAndReportsTheEnd) {
+  std::mutex lock;
+  std::vector<std::string> events;
+  FLauncher.FAnalytics = std::make_shared<TAnalyticsSender>([&](const std::string& body) {
+    std::lock_guard<std::mutex> guard(lock);
+    events.push_back(body);
+  });
+  FLauncher.FClientId = L"1.2";
+  const std::string record = FormatLastFile(L"oldhash", L"main");
+  Write(L"/.last", record);
+  FLauncher.FLastCommitHash = L"oldhash";
+  FLauncher.FNewCommitHash = L"newhash";
+  FLauncher.FErrorOnLoading = true;
+  FLauncher.FFullListToDownload = {L"/VELDRA.exe"};
+  FLauncher.FFileListToDelete = {L"/readme.txt"};
+  FLauncher.FFileListToDownload = {L"/a.txt"};
+  FLauncher.FinishUpdate();
+  EXPECT_EQ(Read(L"/.last"), record);
+  EXPECT_EQ(Deleted(), std::vector<std::wstring>{L"/readme.txt"});
+  EXPECT_FALSE(FLauncher.IsError());
+  EXPECT_TRUE(FLauncher.FFileListToDownload.empty());
+  EXPECT_EQ(FLauncher.FLastCommitHash, L"oldhash");
+  EXPECT_EQ(FLauncher.FNewCommitHash, L"newhash");
+  ASSERT_TRUE(FLauncher.FAnalytics->WaitIdle(10000));
+  std::lock_guard<std::mutex> guard(lock);
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_NE(events[0].find("update_end"), std::string::npos) << events[0];
+  EXPECT_NE(events[0].find("\"error\": true"), std::string::npos) << events[0];
+}
+
+}  // namespace
