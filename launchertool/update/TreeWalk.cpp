@@ -1,0 +1,69 @@
+#include "update/TreeWalk.h"
+
+#include "update/BlobCompare.h"
+#include "update/RepositoryPaths.h"
+#include "update/WalkedPaths.h"
+
+namespace {
+
+constexpr wchar_t kUpgradeFolder[] = L".upgrade";
+constexpr wchar_t kDataFolder[] = L"/data";
+
+// Queues a folder entry of the listing of folder, or skips it.
+void QueueFolder(const TTreeEntry& entry, const std::wstring& folder, TFolderQueue& folders) {
+  if (folder.empty()) {
+    // Change lists are the launcher's business, not the installation's.
+    if (entry.Path == kUpgradeFolder) return;
+    CheckWalkedPath(L"/" + entry.Path);
+    folders.emplace_back(entry.URL, L"/" + entry.Path);
+  } else if (folder == kDataFolder) {
+    // One request lists such a folder with everything below it.
+    CheckWalkedPath(L"/data/" + entry.Path);
+    folders.emplace_back(entry.URL + L"?recursive=1", L"/data/" + entry.Path);
+  }
+  // Deeper folders: a recursive listing already holds what is inside them.
+}
+
+}  // namespace
+
+bool SplitMapPath(const std::wstring& path, std::wstring& archive, std::wstring& member) {
+  const size_t prefix = std::char_traits<wchar_t>::length(kMapsFolder);
+  if (!StartsWithNoCase(path, kMapsFolder)) return false;
+  const size_t slash = path.find(L'/', prefix);
+  if (slash == std::wstring::npos) return false;
+  archive = path.substr(0, slash) + L".zip";
+  member = path.substr(slash + 1);
+  return true;
+}
+
+void ApplyTreeListing(const TTreeReply& reply, const std::wstring& folder, const std::wstring& localPath,
+                      const TTreeWalkLists& lists) {
+  TMapArchiveLookup archives;
+  for (const TTreeEntry& entry : reply.Tree) {
+    if (entry.IsFolder()) {
+      QueueFolder(entry, folder, lists.Folders);
+      continue;
+    }
+    const std::wstring path = folder + L"/" + entry.Path;
+    CheckWalkedPath(path);
+    std::wstring archive, member;
+    if (SplitMapPath(path, archive, member)) {
+      lists.FullList.insert(archive);
+      if (!archives.MemberMatches(localPath + archive, member, entry)) lists.ToDownload.insert(path);
+      continue;
+    }
+    if (IsInPlayerSubtree(path)) continue;
+    lists.FullList.insert(path);
+    if (!LocalFileMatches(localPath + path, entry)) lists.ToDownload.insert(path);
+  }
+}
+
+TTreeWalkNext NextTreeWalkStep(const TTreeWalkLists& lists) {
+  if (lists.Folders.empty())
+    return {lists.ToDownload.empty() ? TTreeWalkNext::twNothingToLoad : TTreeWalkNext::twBeginLoading, {}, {}};
+  // The first folder queued goes next; the last one takes its place.
+  std::swap(lists.Folders.front(), lists.Folders.back());
+  std::pair<std::wstring, std::wstring> next = std::move(lists.Folders.back());
+  lists.Folders.pop_back();
+  return {TTreeWalkNext::twListFolder, std::move(next.second), std::move(next.first)};
+}
