@@ -1,9 +1,175 @@
-// Placeholder until the map loader lands.
+// The loading chain of a map: one download at a time, in the sorted order of
+// FFilesList; ordinary files stream into <map>.download, pieces into
+// temporary files and from there onto the canvas.
 #include "maps/MapLoader.h"
 
-#include "Exceptions.h"
+#include "HttpAsyncContext.h"
+#include "HttpResponse.h"
+#include "Streams.h"
+#include "maps/MapLoaderHost.h"
+#include "maps/MapPieceName.h"
+#include "maps/TempFileStream.h"
+#include "uDebugUtils.h"
+#include "uZipFixes.h"
+#include "update/DownloadError.h"
 
-TMapLoader::TMapLoader(std::wstring name) : FMapName(std::move(name)) {}
-TMapLoader::~TMapLoader() = default;
-void TMapLoader::BeginLoading() { throw ENotSupportedException(L"Map loading is not available"); }
-void TMapLoader::PackMap() { throw ENotSupportedException(L"Map packing is not available"); }
+namespace {
+void LogUpdate(const std::wstring& message) { LogMessage(L"Update", message); }
+}  // namespace
+
+TMapLoader::TMapLoader(std::wstring name) : FMapName(std::move(name)), FHost(&LauncherMapHost()) {}
+
+TMapLoader::~TMapLoader() {
+  FFilesList.clear();
+  // Closing writes what the archive holds; an unfinished member is dropped.
+  FSavedZip.reset();
+  // The canvas file goes with its stream.
+  FBitmapRawStream.reset();
+}
+
+std::wstring TMapLoader::MapsFolder() const { return FHost->LocalPath() + L"\\data\\maps\\"; }
+
+void TMapLoader::CheckNames() const {
+  if (!IsSafeMapName(FMapName)) throw EDownloadError(L"Недопустимое имя карты: " + FMapName + L"!");
+  for (const std::wstring& name : FFilesList)
+    if (!IsSafeMapFileName(name))
+      throw EDownloadError(L"Недопустимое имя файла карты: " + FMapName + L"/" + name + L"!");
+}
+
+void TMapLoader::FailStep() {
+  std::shared_ptr<Exception> e = CurrentExceptionAsObject();
+  // The window learns of the failure before the unit comes back, so that a
+  // finishing step this may trigger already sees the run failed.
+  if (!e->Is<EAbort>()) FHost->ReportRunFailure(e);
+  FHost->EndLoadingStep();
+  // Reported already: the exchange ends silently.
+  throw EAbort(e->Message());
+}
+
+void TMapLoader::BeginLoading() {
+  LogUpdate(L"Begin map loading:" + FMapName);
+  FHost->IncrementActiveFiles();
+  bool finished = false;
+  try {
+    CheckNames();
+    FLoadOrder.assign(FFilesList.begin(), FFilesList.end());
+    for (const std::wstring& name : FLoadOrder) {
+      if (IsMapPiece(name)) {
+        LogUpdate(L"Map:" + FMapName + L". Need merge");
+        PrepareMerge();
+        break;
+      }
+    }
+    std::wstring path = MapsFolder() + FMapName + L".download";
+    { TFileStream create(path, fmCreate); }
+    FSavedZip = std::make_unique<TCustomZipFile>();
+    FSavedZip->Open(path, TZipMode::zmReadWrite);
+    FCurrentIndex = 0;
+    if (!FLoadOrder.empty()) {
+      LoadCurrentFile();
+    } else {
+      FHost->IncProgress();
+      FinishLoading();
+      finished = true;
+    }
+  } catch (...) {
+    FailStep();
+  }
+  if (finished) HandToPacker();
+}
+
+void TMapLoader::LoadCurrentFile() {
+  std::wstring name = CurrentName();
+  LogUpdate(L"Begin load map file: " + FMapName + L"\\" + name);
+  if (IsMapPiece(name)) {
+    auto response = std::make_unique<THTTPStreamResponse>(CreateTempStream().release(), true, FHost->AbortTest(), true);
+    FHost->RequestMapFile(FMapName, name, std::move(response),
+                          [this](THTTPAsyncContext& context) { OnImagePartLoaded(context); });
+  } else {
+    TStream* member = FSavedZip->PrepareAddFile(name, zip::kMethodDeflated);
+    auto response = std::make_unique<THTTPStreamResponse>(member, false, FHost->AbortTest(), true);
+    FHost->RequestMapFile(FMapName, name, std::move(response),
+                          [this](THTTPAsyncContext& context) { OnMapFileLoaded(context); });
+  }
+}
+
+void TMapLoader::OnImagePartLoaded(THTTPAsyncContext& context) {
+  auto& response = static_cast<THTTPCustomStreamResponse&>(*context.Response());
+  ImagePartLoaded(response.HTTPStatus(), *response.OutStream());
+}
+
+void TMapLoader::OnMapFileLoaded(THTTPAsyncContext& context) {
+  MapFileLoaded(context.Response()->HTTPStatus());
+}
+
+void TMapLoader::ImagePartLoaded(int32_t status, TStream& piece) {
+  if (FHost->IsError()) {
+    LogUpdate(L"Cancel map loading: " + FMapName);
+    FHost->EndLoadingStep();
+    return;
+  }
+  bool finished = false;
+  try {
+    std::wstring name = CurrentName();
+    // A failed reply wrote nothing: there is no piece to decode.
+    if (status != 200)
+      throw EDownloadError(L"Ошибка загрузки файла карты " + FMapName + L"/" + name + L" [" + std::to_wstring(status) +
+                           L"]!");
+    LogUpdate(L"End load map image file: " + FMapName + L"\\" + name);
+    FHost->IncProgress();
+    PlacePiece(name, piece);
+    finished = LoadNextFile();
+  } catch (...) {
+    FailStep();
+  }
+  if (finished) HandToPacker();
+}
+
+void TMapLoader::MapFileLoaded(int32_t status) {
+  if (FHost->IsError()) {
+    LogUpdate(L"Cancel map loading: " + FMapName);
+    FHost->EndLoadingStep();
+    return;
+  }
+  bool finished = false;
+  try {
+    std::wstring name = CurrentName();
+    // The member stays unfinished and the archive is never packed.
+    if (status != 200)
+      throw EDownloadError(L"Ошибка загрузки файла карты " + FMapName + L"/" + name + L" [" + std::to_wstring(status) +
+                           L"]!");
+    LogUpdate(L"End load map file: " + FMapName + L"\\" + name);
+    FHost->IncProgress();
+    FSavedZip->EndAddFile();
+    finished = LoadNextFile();
+  } catch (...) {
+    FailStep();
+  }
+  if (finished) HandToPacker();
+}
+
+bool TMapLoader::LoadNextFile() {
+  ++FCurrentIndex;
+  if (FCurrentIndex < static_cast<int32_t>(FLoadOrder.size())) {
+    LoadCurrentFile();
+    return false;
+  }
+  FinishLoading();
+  return true;
+}
+
+void TMapLoader::FinishLoading() {
+  LogUpdate(L"Map loading finished: " + FMapName);
+  // The successor starts while this map still holds its unit of open work:
+  // once the packer has the map, packing may give the unit back at any time.
+  FHost->TryLoadNextFile();
+}
+
+void TMapLoader::HandToPacker() {
+  // The packer owns the map from here; nothing of it may be touched after Add.
+  try {
+    FHost->AddToPacker(this);
+  } catch (...) {
+    FailStep();
+  }
+}

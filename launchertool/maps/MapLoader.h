@@ -1,11 +1,20 @@
 #pragma once
 // TMapLoader: one changed map of an update run. Downloads the map's changed
 // files into a new archive <map>.download, assembles changed image pieces on
-// a raw canvas, and hands itself to the packer thread.
+// a raw canvas, and hands itself to the packer thread, which completes the
+// archive and puts it in place of <map>.zip (PackMap).
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "window/SortedStringList.h"
+
+class TCustomZipFile;
+class THTTPAsyncContext;
+class TMapLoaderHost;
+class TStream;
+struct TGraphicClass;
 
 class TMapLoader {
  public:
@@ -16,15 +25,59 @@ class TMapLoader {
 
   // Starts the first download and returns; the rest runs in completion handlers.
   void BeginLoading();
-  // Completes <map>.zip on the packer thread.
+  // Completes <map>.zip on the packer thread. Gives back the map's unit of
+  // open work exactly once, however it ends; a failure is handed to the
+  // window before that, then raised again.
   void PackMap();
 
   const std::wstring& MapName() const { return FMapName; }
+  TMapLoaderHost& Host() const { return *FHost; }
 
   // Relative to the map folder; filled by the window before loading starts.
   TSortedStringList FFilesList;
   TSortedStringList FFilesToDelete;
 
  private:
+  friend class TMapLoaderTestAccess;
+
+  // The loading chain (MapLoader.cpp).
+  void LoadCurrentFile();
+  void OnImagePartLoaded(THTTPAsyncContext& context);
+  void OnMapFileLoaded(THTTPAsyncContext& context);
+  // The handlers' work, given the reply's status and, for a piece, the file
+  // it was written to.
+  void ImagePartLoaded(int32_t status, TStream& piece);
+  void MapFileLoaded(int32_t status);
+  // True when the last file has been handled and the map goes to the packer.
+  bool LoadNextFile();
+  void FinishLoading();
+  void HandToPacker();
+  // Inside a catch: hands the failure to the window, then gives back the
+  // map's unit of open work.
+  [[noreturn]] void FailStep();
+  void CheckNames() const;
+  std::wstring CurrentName() const { return FLoadOrder[static_cast<size_t>(FCurrentIndex)]; }
+  std::wstring MapsFolder() const;
+
+  // The canvas (MapLoader_Merge.cpp).
+  void PrepareMerge();
+  void PlacePiece(const std::wstring& name, TStream& piece);
+
+  // Packing (MapLoader_Pack.cpp).
+  void Pack();
+  void CarryOverOldMembers(const std::wstring& oldArchive, const TGraphicClass* newFormat);
+  const TGraphicClass* NewMapFormat();
+  // False when <map>.download could not take the place of <map>.zip.
+  bool ReplaceOldArchive(const std::wstring& oldArchive);
+
   std::wstring FMapName;
+  int32_t FWidth = 0;
+  int32_t FHeight = 0;
+  std::unique_ptr<TStream> FBitmapRawStream;
+  const TGraphicClass* FOldMapFormat = nullptr;
+  std::unique_ptr<TCustomZipFile> FSavedZip;
+  int32_t FCurrentIndex = 0;
+  // FFilesList in its order, fixed when loading starts.
+  std::vector<std::wstring> FLoadOrder;
+  TMapLoaderHost* FHost;
 };

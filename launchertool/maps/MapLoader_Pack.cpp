@@ -1,0 +1,125 @@
+// Packing a loaded map on the packer thread: the unchanged members of the
+// old archive are carried over, the canvas is encoded into the map image,
+// and the new archive takes the place of <map>.zip.
+#include <windows.h>
+
+#include <memory>
+
+#include "FileSystem.h"
+#include "images/Graphics.h"
+#include "images/RawCanvas.h"
+#include "StreamExtensions.h"
+#include "maps/MapFormat.h"
+#include "maps/MapLoader.h"
+#include "maps/MapLoaderHost.h"
+#include "uDebugUtils.h"
+#include "uZipFixes.h"
+#include "update/DownloadError.h"
+
+namespace {
+void LogUpdate(const std::wstring& message) { LogMessage(L"Update", message); }
+
+std::wstring ImageMemberName(const TGraphicClass& format) { return std::wstring(L"map.") + format.Extension; }
+
+// Ends a streamed member left open by a failure; nothing to do when none is.
+void EndOpenMember(TCustomZipFile* archive) {
+  if (!archive) return;
+  try {
+    archive->EndAddFile();
+  } catch (...) {
+  }
+}
+}  // namespace
+
+void TMapLoader::PackMap() {
+  try {
+    LogUpdate(L"Begin map packing: " + FMapName);
+    FHost->CaptionDataPack();
+    Pack();
+  } catch (...) {
+    EndOpenMember(FSavedZip.get());
+    std::shared_ptr<Exception> e = CurrentExceptionAsObject();
+    // Reported before the unit comes back, so that a finishing step this
+    // may trigger already sees the run failed.
+    if (!e->Is<EAbort>()) FHost->ReportRunFailure(e);
+    FHost->EndLoadingStep();
+    throw;
+  }
+  FHost->EndLoadingStep();
+}
+
+const TGraphicClass* TMapLoader::NewMapFormat() {
+  const TGraphicClass* format = FOldMapFormat;
+  // A settings.ini of this run is already a member of the new archive.
+  if (FFilesList.count(L"settings.ini")) format = GraphicClassForFormat(ReadMapFormat(*FSavedZip));
+  if (!format)
+    throw EDownloadError(L"Не удалось определить формат изображения карты " + FMapName + L"!");
+  return format;
+}
+
+void TMapLoader::Pack() {
+  if (!FSavedZip) throw Exception(L"Map archive is not open: " + FMapName);
+  const TGraphicClass* format = FBitmapRawStream ? NewMapFormat() : nullptr;
+  std::wstring old = MapsFolder() + FMapName + L".zip";
+  if (FileExists(old) && TZipFile::IsValid(old)) CarryOverOldMembers(old, format);
+
+  if (FBitmapRawStream) {
+    LogUpdate(L"Repack map image: " + FMapName);
+    FOldMapFormat = format;
+    // PNG is compressed already; deflating it again gains nothing.
+    uint16_t method = format == &kPngGraphicClass ? zip::kMethodStored : zip::kMethodDeflated;
+    TStream* member = FSavedZip->PrepareAddFile(ImageMemberName(*format), method);
+    std::unique_ptr<TGraphic> image = format->Create();
+    image->Assign(std::make_unique<TRawCanvasRowSource>(*FBitmapRawStream, FWidth, FHeight));
+    if (FHost->IsError()) {
+      // Cancelled: <map>.zip stays, <map>.download waits for the loader's end.
+      image.reset();
+      FSavedZip->EndAddFile();
+      return;
+    }
+    image->SaveToStream(*member);
+    image.reset();
+    FSavedZip->EndAddFile();
+  }
+
+  std::unique_ptr<TCustomZipFile> archive = std::move(FSavedZip);
+  archive->Close();
+  archive.reset();
+  bool replaced = ReplaceOldArchive(old);
+  LogUpdate(L"End map packing: " + FMapName);
+  // The run must not end as a success with the old map in place.
+  if (!replaced)
+    throw EDownloadError(L"Не удалось заменить архив карты " + FMapName +
+                         L"! Возможно, он занят игрой. Закройте игру и повторите обновление.");
+}
+
+void TMapLoader::CarryOverOldMembers(const std::wstring& oldArchive, const TGraphicClass* newFormat) {
+  TZipFile archive;
+  archive.Open(oldArchive, TZipMode::zmRead);
+  std::wstring skip = FBitmapRawStream && FOldMapFormat ? ImageMemberName(*FOldMapFormat) : std::wstring();
+  // The image assembled now replaces an old one of the same name (also when
+  // the old settings named no format), so no name is stored twice.
+  std::wstring replaced = newFormat ? ImageMemberName(*newFormat) : std::wstring();
+  TCaseInsensitiveLess less;
+  std::vector<std::wstring> selected;
+  for (const std::wstring& name : archive.FileNames()) {
+    if (FFilesList.count(name) || FFilesToDelete.count(name) || name == skip) continue;
+    if (!replaced.empty() && !less(name, replaced) && !less(replaced, name)) continue;
+    selected.push_back(name);
+  }
+  for (const std::wstring& name : selected) {
+    LogUpdate(L"Repack map file: " + FMapName + L"\\" + name);
+    TZipHeader header;
+    std::unique_ptr<TStream> reader = archive.Read(name, header);
+    TPartialStream member(reader.release(), header.UncompressedSize, true);
+    FSavedZip->Add(member, name, zip::kMethodDeflated);
+  }
+}
+
+bool TMapLoader::ReplaceOldArchive(const std::wstring& oldArchive) {
+  std::wstring packed = MapsFolder() + FMapName + L".download";
+  // One step: there is never a moment without <map>.zip.
+  if (MoveFileExW(packed.c_str(), oldArchive.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+  LogUpdate(L"Can't replace map archive: " + FMapName + L" (" + std::to_wstring(GetLastError()) + L")");
+  return false;
+}

@@ -1,0 +1,255 @@
+#pragma once
+// Helpers of the map tests: an installation folder of scratch files, a host
+// that stands in for the window and serves map files from memory, access to
+// the loader's private state, and image and archive builders.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "HttpResponse.h"
+#include "Streams.h"
+#include "Utf8.h"
+#include "images/Graphics.h"
+#include "maps/MapLoader.h"
+#include "maps/MapLoaderHost.h"
+#include "maps/MapPieceName.h"
+#include "maps/TempFileStream.h"
+#include "images/RawCanvas.h"
+#include "uZipFixes.h"
+
+class TMapLoaderTestAccess {
+ public:
+  static void SetHost(TMapLoader& loader, TMapLoaderHost& host) { loader.FHost = &host; }
+  static void ImagePartLoaded(TMapLoader& loader, int32_t status, TStream& piece) {
+    loader.ImagePartLoaded(status, piece);
+  }
+  static void MapFileLoaded(TMapLoader& loader, int32_t status) { loader.MapFileLoaded(status); }
+  static int32_t Width(const TMapLoader& loader) { return loader.FWidth; }
+  static int32_t Height(const TMapLoader& loader) { return loader.FHeight; }
+  static bool HasCanvas(const TMapLoader& loader) { return loader.FBitmapRawStream != nullptr; }
+  // A canvas with an image of width by height already in it.
+  static void GiveCanvas(TMapLoader& loader, int32_t width, int32_t height) {
+    loader.FBitmapRawStream = CreateTempStream();
+    loader.FBitmapRawStream->SetSize(raw_canvas::kSize);
+    loader.FWidth = width;
+    loader.FHeight = height;
+  }
+  static void PlacePiece(TMapLoader& loader, const std::wstring& name, TStream& piece) {
+    loader.PlacePiece(name, piece);
+  }
+};
+
+// The installation folder with its data\maps\ below it.
+class TInstallFolder {
+ public:
+  TInstallFolder() {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    static int counter = 0;
+    FPath = std::wstring(temp) + L"maps-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+            std::to_wstring(GetTickCount64()) + L"-" + std::to_wstring(++counter);
+    CreateDirectoryW(FPath.c_str(), nullptr);
+    CreateDirectoryW((FPath + L"\\data").c_str(), nullptr);
+    CreateDirectoryW((FPath + L"\\data\\maps").c_str(), nullptr);
+  }
+  ~TInstallFolder() {
+    std::wstring maps = FPath + L"\\data\\maps";
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((maps + L"\\*").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+      do {
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW((maps + L"\\" + fd.cFileName).c_str());
+      } while (FindNextFileW(h, &fd));
+      FindClose(h);
+    }
+    RemoveDirectoryW(maps.c_str());
+    RemoveDirectoryW((FPath + L"\\data").c_str());
+    RemoveDirectoryW(FPath.c_str());
+  }
+  const std::wstring& Path() const { return FPath; }
+  std::wstring Map(const std::wstring& fileName) const { return FPath + L"\\data\\maps\\" + fileName; }
+
+ private:
+  std::wstring FPath;
+};
+
+inline std::vector<uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+inline std::vector<uint8_t> ReadAll(TStream& stream) {
+  std::vector<uint8_t> out, buf(65536);
+  for (;;) {
+    int32_t n = stream.Read(buf.data(), static_cast<int32_t>(buf.size()));
+    if (n <= 0) break;
+    out.insert(out.end(), buf.begin(), buf.begin() + n);
+  }
+  return out;
+}
+
+inline std::vector<uint8_t> FileBytes(const std::wstring& path) {
+  TFileStream file(path, fmOpenRead | fmShareDenyNone);
+  return ReadAll(file);
+}
+
+inline bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// A pixel pattern that differs between images (seed) and places.
+inline void PatternPixel(uint32_t seed, int32_t x, int32_t y, uint8_t* bgr) {
+  bgr[0] = static_cast<uint8_t>(seed * 40 + x);
+  bgr[1] = static_cast<uint8_t>(seed * 7 + y * 3);
+  bgr[2] = static_cast<uint8_t>(seed + (x >> 8) * 17 + y);
+}
+
+inline TBitmap24 PatternBitmap(int32_t width, int32_t height, uint32_t seed) {
+  TBitmap24 bitmap(width, height);
+  for (int32_t y = 0; y < height; ++y)
+    for (int32_t x = 0; x < width; ++x) PatternPixel(seed, x, y, bitmap.Row(y) + x * 3);
+  return bitmap;
+}
+
+inline std::vector<uint8_t> EncodeImage(const TGraphicClass& kind, const TBitmap24& bitmap) {
+  std::unique_ptr<TGraphic> image = kind.Create();
+  image->Assign(bitmap);
+  TMemoryStream out;
+  image->SaveToStream(out);
+  return out.Bytes();
+}
+
+inline TBitmap24 DecodeImage(const TGraphicClass& kind, const std::vector<uint8_t>& bytes) {
+  TMemoryStream in;
+  if (!bytes.empty()) in.WriteBuffer(bytes.data(), static_cast<int32_t>(bytes.size()));
+  in.SetPosition(0);
+  std::unique_ptr<TGraphic> image = kind.Create();
+  image->LoadFromStream(in);
+  return *GraphicToBitmap(*image);
+}
+
+inline std::string IniText(const std::string& format) { return "[main]\r\nName=North\r\nMapFormat=" + format + "\r\n"; }
+
+struct TMember {
+  std::wstring Name;
+  std::vector<uint8_t> Data;
+  uint16_t Method = 0;
+};
+
+inline void WriteArchive(const std::wstring& path, const std::vector<TMember>& members) {
+  TZipFile archive;
+  archive.Open(path, TZipMode::zmWrite);
+  for (const TMember& m : members) {
+    TMemoryStream data;
+    if (!m.Data.empty()) data.WriteBuffer(m.Data.data(), static_cast<int32_t>(m.Data.size()));
+    data.SetPosition(0);
+    archive.Add(data, m.Name, m.Method ? m.Method : zip::kMethodDeflated);
+  }
+  archive.Close();
+}
+
+inline std::vector<TMember> ReadArchive(const std::wstring& path) {
+  TZipFile archive;
+  archive.Open(path, TZipMode::zmRead);
+  std::vector<TMember> members;
+  for (int i = 0; i < archive.FileCount(); ++i) {
+    TZipHeader header;
+    std::unique_ptr<TStream> reader = archive.Read(i, header);
+    members.push_back({archive.FileName(i), ReadAll(*reader), header.CompressionMethod});
+  }
+  return members;
+}
+
+inline std::vector<std::wstring> Names(const std::vector<TMember>& members) {
+  std::vector<std::wstring> names;
+  for (const TMember& m : members) names.push_back(m.Name);
+  return names;
+}
+
+inline const TMember* Find(const std::vector<TMember>& members, const std::wstring& name) {
+  for (const TMember& m : members)
+    if (m.Name == name) return &m;
+  return nullptr;
+}
+
+// Stands in for the window: counts the unit of open work, the progress and
+// the reports, and serves the map's files from memory when the test says so.
+class TFakeMapHost : public TMapLoaderHost {
+ public:
+  struct TReplyData {
+    int32_t Status = 200;
+    std::vector<uint8_t> Body;
+  };
+
+  explicit TFakeMapHost(std::wstring localPath) : FLocalPath(std::move(localPath)) {}
+
+  std::wstring LocalPath() override { return FLocalPath; }
+  bool IsError() override { return Error; }
+  void IncrementActiveFiles() override { ++Active; }
+  void EndLoadingStep() override {
+    --Active;
+    ++EndSteps;
+  }
+  void IncProgress() override { ++Progress; }
+  void TryLoadNextFile() override { ++NextFileCalls; }
+  void CaptionDataPack() override {
+    if (OnCaptionDataPack) OnCaptionDataPack();
+  }
+  void AddToPacker(TMapLoader* map) override {
+    Packed.push_back(map);
+    if (OnAddToPacker) OnAddToPacker(map);
+  }
+  void ReportRunFailure(std::shared_ptr<Exception> e) override {
+    std::lock_guard<std::mutex> lock(FLock);
+    Failures.push_back(std::move(e));
+  }
+  void RequestMapFile(const std::wstring& mapName, const std::wstring& fileName,
+                      std::unique_ptr<THTTPResponse> response, TFileLoaded) override {
+    Requested.push_back(mapName + L"/" + fileName);
+    FPending.push_back({fileName, std::move(response)});
+  }
+
+  // Answers the waiting requests (and those they start) from Files; a name
+  // without an entry gets 404. Stops after limit replies.
+  void Serve(TMapLoader& loader, int limit = 1000) {
+    while (!FPending.empty() && limit-- > 0) {
+      auto [name, response] = std::move(FPending.front());
+      FPending.pop_front();
+      auto found = Files.find(name);
+      TReplyData reply = found == Files.end() ? TReplyData{404, {}} : found->second;
+      auto* stream = static_cast<THTTPCustomStreamResponse*>(response.get())->OutStream();
+      // A stream response of the loader writes only a successful reply.
+      if (reply.Status == 200 && !reply.Body.empty())
+        stream->WriteBuffer(reply.Body.data(), static_cast<int32_t>(reply.Body.size()));
+      if (IsMapPiece(name)) TMapLoaderTestAccess::ImagePartLoaded(loader, reply.Status, *stream);
+      else TMapLoaderTestAccess::MapFileLoaded(loader, reply.Status);
+    }
+  }
+  bool HasPending() const { return !FPending.empty(); }
+
+  std::map<std::wstring, TReplyData> Files;
+  std::atomic<bool> Error{false};
+  std::atomic<int> Active{0};
+  std::atomic<int> EndSteps{0};
+  std::atomic<int> Progress{0};
+  int NextFileCalls = 0;
+  std::vector<TMapLoader*> Packed;
+  std::vector<std::wstring> Requested;
+  std::vector<std::shared_ptr<Exception>> Failures;
+  std::function<void()> OnCaptionDataPack;
+  std::function<void(TMapLoader*)> OnAddToPacker;
+
+  std::vector<std::shared_ptr<Exception>> FailuresNow() {
+    std::lock_guard<std::mutex> lock(FLock);
+    return Failures;
+  }
+
+ private:
+  std::wstring FLocalPath;
+  std::mutex FLock;
+  std::deque<std::pair<std::wstring, std::unique_ptr<THTTPResponse>>> FPending;
+};
