@@ -14,62 +14,67 @@ TfLauncher& Window() {
   if (!fLauncher) throw Exception(L"The launcher window is gone");
   return *fLauncher;
 }
-
-class TLauncherMapHost : public TMapLoaderHost {
- public:
-  std::wstring LocalPath() override { return Window().FLocalPath; }
-  bool IsError() override { return Window().IsError(); }
-  void IncrementActiveFiles() override { Window().IncrementActiveFiles(); }
-  void EndLoadingStep() override { Window().EndLoadingStep(); }
-  void IncProgress() override {
-    MainThread::Synchronize([] {
-      if (fLauncher) fLauncher->IncProgress();
-    });
-  }
-  void TryLoadNextFile() override { Window().TryLoadNextFile(); }
-  void CaptionDataPack() override {
-    MainThread::Queue([] {
-      if (fLauncher) fLauncher->CaptionDataPack();
-    });
-  }
-  void AddToPacker(TMapLoader* map) override {
-    TfLauncher& window = Window();
-    if (!window.FMapPacker) throw Exception(L"No map packer for this update run");
-    window.FMapPacker->Add(map);
-  }
-  void ReportRunFailure(std::shared_ptr<Exception> e) override {
-    MainThread::Queue([e] {
-      if (fLauncher) fLauncher->ReportRunFailure(*e);
-    });
-  }
-  void RequestMapFile(const std::wstring& mapName, const std::wstring& fileName,
-                      std::unique_ptr<THTTPResponse> response, TFileLoaded loaded) override {
-    TfLauncher& window = Window();
-    TRepositoryRequestArgs args;
-    args.Branch = window.FCurrentBranch;
-    args.Path = L"/data/maps/" + mapName + L"/" + fileName;
-    TRepositoryRequestTarget target = BuildRepositoryRequest(TRepositoryRequest::File, args);
-    if (!window.FHttp) throw Exception(L"No HTTP client for this update run");
-    TURL url;
-    url.From(target.URL);
-    auto request = std::make_unique<THTTPGetRequest>();
-    if (!target.Header.empty()) request->AddHeader(target.Header);
-    request->SetUseSSL(url.Scheme == L"https");
-    THTTPAsyncContext* context = window.FHttp->Send(request.get(), response.get(), url);
-    // From here the exchange owns its request and response.
-    request.release();
-    response.release();
-    context->SetNeedDestroyAll(true);
-    // The loaders belong to the window: their handlers act only while it lives.
-    std::weak_ptr<int> alive = window.FAliveToken;
-    context->Run(
-        [alive, loaded = std::move(loaded)](THTTPAsyncContext* finished) {
-          if (!alive.expired()) loaded(*finished);
-        },
-        true);
-  }
-};
 }  // namespace
+
+std::wstring TLauncherMapHost::LocalPath() { return Window().FLocalPath; }
+bool TLauncherMapHost::IsError() { return Window().IsError(); }
+void TLauncherMapHost::IncrementActiveFiles() { Window().IncrementActiveFiles(); }
+void TLauncherMapHost::EndLoadingStep() { Window().EndLoadingStep(); }
+
+void TLauncherMapHost::IncProgress() {
+  MainThread::Synchronize([] {
+    if (fLauncher) fLauncher->IncProgress();
+  });
+}
+
+void TLauncherMapHost::TryLoadNextFile() { Window().TryLoadNextFile(); }
+
+void TLauncherMapHost::CaptionDataPack() {
+  MainThread::Queue([] {
+    if (fLauncher) fLauncher->CaptionDataPack();
+  });
+}
+
+void TLauncherMapHost::AddToPacker(TMapLoader* map) {
+  TfLauncher& window = Window();
+  if (!window.FMapPacker) throw Exception(L"No map packer for this update run");
+  window.FMapPacker->Add(map);
+}
+
+void TLauncherMapHost::ReportRunFailure(std::shared_ptr<Exception> e) {
+  // Other downloads stop at once; the report follows on the main thread.
+  if (fLauncher) fLauncher->FErrorOnLoading = true;
+  MainThread::Queue([e] {
+    if (fLauncher) fLauncher->ReportRunFailure(*e);
+  });
+}
+
+void TLauncherMapHost::RequestMapFile(const std::wstring& mapName, const std::wstring& fileName,
+                                      std::unique_ptr<THTTPResponse> response, TFileLoaded loaded) {
+  TfLauncher& window = Window();
+  TRepositoryRequestArgs args;
+  args.Branch = window.FCurrentBranch;
+  args.Path = L"/data/maps/" + mapName + L"/" + fileName;
+  TRepositoryRequestTarget target = BuildRepositoryRequest(TRepositoryRequest::File, args);
+  if (!window.FHttp) throw Exception(L"No HTTP client for this update run");
+  TURL url;
+  url.From(target.URL);
+  auto request = std::make_unique<THTTPGetRequest>();
+  if (!target.Header.empty()) request->AddHeader(target.Header);
+  request->SetUseSSL(url.Scheme == L"https");
+  THTTPAsyncContext* context = window.FHttp->Send(request.get(), response.get(), url);
+  // From here the exchange owns its request and response.
+  request.release();
+  response.release();
+  context->SetNeedDestroyAll(true);
+  // The loaders belong to the window: their handlers act only while it lives.
+  std::weak_ptr<int> alive = window.FAliveToken;
+  context->Run(
+      [alive, loaded = std::move(loaded)](THTTPAsyncContext* finished) {
+        if (!alive.expired()) loaded(*finished);
+      },
+      true);
+}
 
 TMapLoaderHost& LauncherMapHost() {
   static TLauncherMapHost host;

@@ -39,5 +39,23 @@ class TMapLoaderHost {
   }
 };
 
-// Forwards to fLauncher.
+// Forwards to fLauncher: IncProgress synchronized, CaptionDataPack and the
+// failure report queued to the main thread, downloads on the window's FHttp.
+class TLauncherMapHost : public TMapLoaderHost {
+ public:
+  std::wstring LocalPath() override;
+  bool IsError() override;
+  void IncrementActiveFiles() override;
+  void EndLoadingStep() override;
+  void IncProgress() override;
+  void TryLoadNextFile() override;
+  void CaptionDataPack() override;
+  void AddToPacker(TMapLoader* map) override;
+  // Sets the window's error flag at once, then queues the report.
+  void ReportRunFailure(std::shared_ptr<Exception> e) override;
+  void RequestMapFile(const std::wstring& mapName, const std::wstring& fileName,
+                      std::unique_ptr<THTTPResponse> response, TFileLoaded loaded) override;
+};
+
+// The one host of the launcher's loaders.
 TMapLoaderHost& LauncherMapHost();
