@@ -14,26 +14,26 @@ namespace {
 
 bool IsOctal(char c) { return c >= '0' && c <= '7'; }
 
+// Three octal digits at text[at] that make one byte.
+bool IsOctalByte(const std::string& text, size_t at) {
+  return at + 2 < text.size() && text[at] <= '3' && IsOctal(text[at]) && IsOctal(text[at + 1]) &&
+         IsOctal(text[at + 2]);
+}
+
 // Git's C-style quoting: octal bytes, and the few letter escapes it writes
 // for quotes, backslashes and control characters.
 std::string Unescape(const std::string& text) {
+  static constexpr char kLetters[] = "abtnvfr\"\\";
+  static constexpr char kValues[] = "\a\b\t\n\v\f\r\"\\";
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {
     if (text[i] != '\\' || i + 1 >= text.size()) {
       out += text[i];
-      continue;
-    }
-    if (i + 3 < text.size() && text[i + 1] <= '3' && IsOctal(text[i + 1]) && IsOctal(text[i + 2]) && IsOctal(text[i + 3])) {
+    } else if (IsOctalByte(text, i + 1)) {
       out += static_cast<char>(((text[i + 1] - '0') << 6) | ((text[i + 2] - '0') << 3) | (text[i + 3] - '0'));
       i += 3;
-      continue;
-    }
-    const char next = text[i + 1];
-    const char* letters = "abtnvfr\"\\";
-    const char* values = "\a\b\t\n\v\f\r\"\\";
-    const char* found = std::char_traits<char>::find(letters, 9, next);
-    if (found) {
-      out += values[found - letters];
+    } else if (const char* letter = std::char_traits<char>::find(kLetters, sizeof kLetters - 1, text[i + 1])) {
+      out += kValues[letter - kLetters];
       ++i;
     } else {
       out += text[i];
