@@ -101,16 +101,18 @@ void TMapLoader::CarryOverOldMembers(const std::wstring& oldArchive, const TGrap
   // the old settings named no format), so no name is stored twice.
   std::wstring replaced = newFormat ? ImageMemberName(*newFormat) : std::wstring();
   TCaseInsensitiveLess less;
-  std::vector<std::wstring> selected;
-  for (const std::wstring& name : archive.FileNames()) {
+  std::vector<int> selected;
+  for (int index = 0; index < archive.FileCount(); ++index) {
+    std::wstring name = archive.FileName(index);
     if (FFilesList.count(name) || FFilesToDelete.count(name) || name == skip) continue;
     if (!replaced.empty() && !less(name, replaced) && !less(replaced, name)) continue;
-    selected.push_back(name);
+    selected.push_back(index);
   }
-  for (const std::wstring& name : selected) {
+  for (int index : selected) {
+    std::wstring name = archive.FileName(index);
     LogUpdate(L"Repack map file: " + FMapName + L"\\" + name);
     TZipHeader header;
-    std::unique_ptr<TStream> reader = archive.Read(name, header);
+    std::unique_ptr<TStream> reader = archive.Read(index, header);
     TPartialStream member(reader.release(), header.UncompressedSize, true);
     FSavedZip->Add(member, name, zip::kMethodDeflated);
   }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "MapTestSupport.h"
+#include "uDebugUtils.h"
 #include "update/DownloadError.h"
 
 namespace {
@@ -193,4 +194,29 @@ TEST_F(MapPackingTest, AnArchiveThatCannotBeReplacedIsReportedAndKept) {
   ExpectUnitGivenBackOnce();
   EXPECT_EQ(Names(ReadArchive(Folder.Map(L"north.zip"))), std::vector<std::wstring>{L"a.txt"});
   EXPECT_EQ(Names(ReadArchive(Folder.Map(L"north.download"))), (std::vector<std::wstring>{L"b.txt", L"a.txt"}));
+}
+
+TEST_F(MapPackingTest, TheLogFollowsTheMapFromItsFirstDownloadToItsPacking) {
+  std::wstring logFile = Folder.Map(L"launcher.log");
+  SetGlobalLogger(std::make_unique<TLogger>(logFile, 1 << 20));
+  WriteArchive(Folder.Map(L"north.zip"), {{L"old.txt", Bytes("o")}});
+  Load(L"north", {{L"settings.ini", Bytes(IniText("png"))}, {L".part_0_0.png", Png(5, 2, 1)}});
+  Map->PackMap();
+  SetGlobalLogger(nullptr);
+
+  auto bytes = FileBytes(logFile);
+  std::string log(bytes.begin(), bytes.end());
+  size_t at = 0;
+  for (const char* line : {"Update: Begin map loading:north\r\n", "Update: Map:north. Need merge\r\n",
+                           "Update: Begin load map file: north\\.part_0_0.png\r\n",
+                           "Update: End load map image file: north\\.part_0_0.png\r\n",
+                           "Update: Begin load map file: north\\settings.ini\r\n",
+                           "Update: End load map file: north\\settings.ini\r\n",
+                           "Update: Map loading finished: north\r\n", "Update: Begin map packing: north\r\n",
+                           "Update: Repack map file: north\\old.txt\r\n", "Update: Repack map image: north\r\n",
+                           "Update: End map packing: north\r\n"}) {
+    size_t found = log.find(line, at);
+    ASSERT_NE(found, std::string::npos) << "missing or out of order: " << line << "\nlog:\n" << log;
+    at = found + 1;
+  }
 }
