@@ -4,9 +4,11 @@ over it, a game folder in the build's Wine prefix, and Launcher.exe pointed at
 the stand-in.
 
 Usage: demo_run.py BUILD_DIR OUT_DIR [--interactive]
-Interactive: the window stays until the player closes it. Otherwise the demo
-reads the window, saves screenshots into OUT_DIR, presses "Обновить" once and
-closes the launcher. Both end with a short report of what the service saw.
+The game folder holds the first release of the release channel, so an update
+is offered. Interactive: the window stays until the player closes it.
+Otherwise the demo reads the window, saves screenshots into OUT_DIR, presses
+"Обновить", waits for the run to finish, answers its message and closes the
+launcher. Both end with a short report of what the service saw.
 Expects the Wine session of tools/wine-session.sh (DISPLAY, WINEPREFIX).
 """
 import argparse
@@ -23,6 +25,7 @@ sys.path[:0] = [str(ROOT / "tools" / "samplerepo"), str(ROOT / "tools" / "servic
 from generate import generate  # noqa: E402
 from repository_service import RepositoryService  # noqa: E402
 from e2e_support.driver import UiDriver, read_control_ids  # noqa: E402
+from e2e_support.installation import repository_files, write_installation  # noqa: E402
 from e2e_support.wine import WineSession  # noqa: E402
 
 CAPTION = "VELDRA LAUNCHER"
@@ -44,8 +47,8 @@ def prepare_game_folder(wine, build, sample):
     shutil.rmtree(folder, ignore_errors=True)
     folder.mkdir(parents=True)
     shutil.copy2(build / "Launcher.exe", folder / "Launcher.exe")
-    shutil.copy2(build / "tools" / "VELDRA.exe", folder / "VELDRA.exe")
     # Installed: the first release of the release channel, so an update is offered.
+    write_installation(folder, repository_files(sample["path"], sample["main"][0]))
     (folder / ".last").write_bytes(f"{sample['main'][0]}\tmain".encode("utf-16-le"))
     wine.run(["reg", "add", r"HKCU\Software\VELDRA", "/v", "InstallLocation", "/t", "REG_SZ",
               "/d", wine.windows_path(folder), "/f"], check=False)
@@ -129,6 +132,14 @@ def main():
         wait(lambda: any("update_begin" in r.get("body", "") for r in service.requests("/mp/collect")), 60,
              "the update_begin event")
         shots.append(screenshot(out, "02-after-update-click"))
+        box = wait(lambda: next(iter(driver.dialogs()), None), 300, "the end of the update run")
+        shots.append(screenshot(out, "03-update-finished"))
+        print(f"demo: the run ended with the message {box['text']!r}")
+        driver.press(box["hwnd"], "OK")
+        wait(lambda: not driver.dialogs(), 30, "the message to close")
+        shots.append(screenshot(out, "04-after-the-update"))
+        print("demo: the window showed:")
+        print("\n".join(describe(driver.controls(window["hwnd"]), ids)))
         shots = [s for s in shots if s]
         print(f"demo: screenshots in {out}: {', '.join(s.name for s in shots) or 'none (import missing)'}")
         driver.post(window["hwnd"], "close")
