@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <vector>
 
 #include "HttpAsyncContext.h"
 #include "MainThreadQueue.h"
@@ -63,7 +64,12 @@ void TfLauncher::BeginFileLoading() {
   LogMessage(L"Update", message);
 
   MainThread::Synchronize([this] { CaptionFolderPreparing(); });
-  for (const std::wstring& folder : FoldersToCreate(FPlainFilesToLoad)) {
+  // A path that would lead outside the folder makes no folder; its download fails.
+  std::vector<std::wstring> writable;
+  for (const std::wstring& path : FPlainFilesToLoad) {
+    if (IsSafeRepositoryPath(path) && !IsInPlayerSubtree(path)) writable.push_back(path);
+  }
+  for (const std::wstring& folder : FoldersToCreate(writable)) {
     CreateFolderTree(WindowsPath(FLocalPath + folder));
   }
   MainThread::Synchronize([this] { StateFileLoading(); });
