@@ -10,7 +10,8 @@ namespace {
 // "/"), or empty for a path that names no map folder.
 std::wstring MapPrefix(const std::wstring& path) {
   const size_t base = std::wstring_view(kMapsFolder).size();
-  if (!StartsWithNoCase(path, kMapsFolder)) return {};
+  // An unsafe path names no map; as a plain file it is refused later.
+  if (!StartsWithNoCase(path, kMapsFolder) || !IsSafeRepositoryPath(path)) return {};
   const size_t slash = path.find(L'/', base);
   if (slash == std::wstring::npos || slash == base) return {};
   return path.substr(0, slash + 1);

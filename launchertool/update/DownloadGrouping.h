@@ -28,7 +28,8 @@ struct TDownloadGrouping {
 
 // Removes "/Launcher.exe" from toDownload (the self-update replaces it) and
 // moves every map entry out of both lists into the groups; the lists keep the
-// plain files. A file directly in "/data/maps/" belongs to no map and stays plain.
+// plain files. A file directly in "/data/maps/", or a path that could lead
+// outside the installation, belongs to no map and stays plain.
 TDownloadGrouping GroupDownloads(TSortedStringList& toDownload, TSortedStringList& toDelete);
 
 // The folders to create before plain files are written, in the order they

@@ -90,6 +90,14 @@ TEST(DownloadGrouping, MapsBecomeLoadersAndTheRestStaysPlain) {
        {},
        3,
        false},
+      {"a map path that climbs out of the maps folder names no map",
+       {L"/data/maps/../../x.txt", L"/data/maps/north/a.txt"},
+       {L"/data/maps/../y.txt"},
+       {{L"north", {L"a.txt"}, {}}},
+       {L"/data/maps/../../x.txt"},
+       {L"/data/maps/../y.txt"},
+       2,
+       false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
