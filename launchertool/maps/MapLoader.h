@@ -31,7 +31,6 @@ class TMapLoader {
   void PackMap();
 
   const std::wstring& MapName() const { return FMapName; }
-  TMapLoaderHost& Host() const { return *FHost; }
 
   // Relative to the map folder; filled by the window before loading starts.
   TSortedStringList FFilesList;
@@ -79,5 +78,6 @@ class TMapLoader {
   int32_t FCurrentIndex = 0;
   // FFilesList in its order, fixed when loading starts.
   std::vector<std::wstring> FLoadOrder;
+  // The window side of the run (LauncherMapHost); tests give their own.
   TMapLoaderHost* FHost;
 };
