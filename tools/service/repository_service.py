@@ -158,6 +158,10 @@ class _Handler(BaseHTTPRequestHandler):
         self.service.recorder.add(item)
 
     def _reply(self, status, body: bytes, content_type, headers=None):
+        # Recorded before the answer leaves: a client that reads the record
+        # right after its reply must find its request there.
+        if not self.path.startswith("/_stand-in/") and not self._recorded:
+            self._record(status, self._request_body)
         self.send_response(status)
         if status != 204:
             self.send_header("Content-Type", content_type)
@@ -209,6 +213,7 @@ class _Handler(BaseHTTPRequestHandler):
 
     def _dispatch(self, body):
         self._recorded = False
+        self._request_body = body
         status = None
         try:
             status = self._route(body)
