@@ -103,29 +103,15 @@ void TMapLoader::OnMapFileLoaded(THTTPAsyncContext& context) {
 }
 
 void TMapLoader::ImagePartLoaded(int32_t status, TStream& piece) {
-  if (FHost->IsError()) {
-    LogUpdate(L"Cancel map loading: " + FMapName);
-    FHost->EndLoadingStep();
-    return;
-  }
-  bool finished = false;
-  try {
-    std::wstring name = CurrentName();
-    // A failed reply wrote nothing: there is no piece to decode.
-    if (status != 200)
-      throw EDownloadError(L"Ошибка загрузки файла карты " + FMapName + L"/" + name + L" [" + std::to_wstring(status) +
-                           L"]!");
-    LogUpdate(L"End load map image file: " + FMapName + L"\\" + name);
-    FHost->IncProgress();
-    PlacePiece(name, piece);
-    finished = LoadNextFile();
-  } catch (...) {
-    FailStep();
-  }
-  if (finished) HandToPacker();
+  FileLoaded(status, L"End load map image file: ", [&](const std::wstring& name) { PlacePiece(name, piece); });
 }
 
 void TMapLoader::MapFileLoaded(int32_t status) {
+  // After a failed reply the member stays unfinished and the archive is never packed.
+  FileLoaded(status, L"End load map file: ", [&](const std::wstring&) { FSavedZip->EndAddFile(); });
+}
+
+void TMapLoader::FileLoaded(int32_t status, const wchar_t* endText, const std::function<void(const std::wstring&)>& keep) {
   if (FHost->IsError()) {
     LogUpdate(L"Cancel map loading: " + FMapName);
     FHost->EndLoadingStep();
@@ -134,13 +120,13 @@ void TMapLoader::MapFileLoaded(int32_t status) {
   bool finished = false;
   try {
     std::wstring name = CurrentName();
-    // The member stays unfinished and the archive is never packed.
+    // A failed reply wrote nothing worth keeping.
     if (status != 200)
       throw EDownloadError(L"Ошибка загрузки файла карты " + FMapName + L"/" + name + L" [" + std::to_wstring(status) +
                            L"]!");
-    LogUpdate(L"End load map file: " + FMapName + L"\\" + name);
+    LogUpdate(endText + FMapName + L"\\" + name);
     FHost->IncProgress();
-    FSavedZip->EndAddFile();
+    keep(name);
     finished = LoadNextFile();
   } catch (...) {
     FailStep();

@@ -4,6 +4,7 @@
 // a raw canvas, and hands itself to the packer thread, which completes the
 // archive and puts it in place of <map>.zip (PackMap).
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -47,6 +48,8 @@ class TMapLoader {
   // it was written to.
   void ImagePartLoaded(int32_t status, TStream& piece);
   void MapFileLoaded(int32_t status);
+  // What both completion handlers share; keep(name) takes the finished file.
+  void FileLoaded(int32_t status, const wchar_t* endText, const std::function<void(const std::wstring&)>& keep);
   // True when the last file has been handled and the map goes to the packer.
   bool LoadNextFile();
   void FinishLoading();
