@@ -11,6 +11,7 @@ from e2e_support.launcher import LauncherProcess, box_text
 from e2e_support.waiting import wait_for
 
 FINISHED = "Загрузка завершена"
+NOTHING_TO_LOAD = "Не найдено файлов для загрузки."
 NOT_INSTALLED = "Игра не установлена!\nУкажите папку для установки игры или где находится игра."
 PICKER_CAPTION = "Выберите каталог установки игры"
 RUN_TIMEOUT = 120
@@ -29,6 +30,17 @@ def finish_run(launcher, expected_text, name=None, screenshot=None):
 
 def update_posts(service, step):
     return [r["body"] for r in service.requests("/mp/collect") if f'"name": "update_{step}"' in r["body"]]
+
+
+def own_repository(harness, name, launcher, with_maps=True):
+    """A sample repository of the test's own and the stand-in over it: (summary, started service)."""
+    sys.path.insert(0, str(harness.source_dir / "tools" / "samplerepo"))
+    sys.path.insert(0, str(harness.source_dir / "tools" / "service"))
+    import generate  # noqa: E402
+    from repository_service import RepositoryService  # noqa: E402
+    out = harness.build_dir / "e2e-work" / f"sample-repo-{name}"
+    repo = generate.generate(out, launcher, harness.game_exe.read_bytes(), with_maps=with_maps)
+    return repo, RepositoryService(repo["path"]).start()
 
 
 def install_from_scratch(harness, game_folder, launch, service):
@@ -52,6 +64,9 @@ def test_first_installation_fetches_the_branch_and_records_its_head(harness, gam
     view = launcher.wait_state("Ready")
     assert not view.shown("ProgressBar")
     assert view.text("L_Version") == "1.2.3.4"
+    # One step per file fetched, map files included: the bar ended full, out of marquee mode.
+    progress = view["ProgressBar"]["progress"]
+    assert (progress["min"], progress["pos"], progress["max"], progress["marquee"]) == (0, 16, 16, False)
 
     files = repository_files(sample_repo["path"], head)
     assert installation_differences(game_folder.path, files) == []
@@ -97,6 +112,27 @@ def test_a_walk_over_a_current_installation_fetches_only_pieces_and_cleans_up(ha
     fetched = [r["path"].rsplit("/", 1)[-1] for r in service.requests("/ORMUND42/")]
     assert fetched and all(name.startswith(".part_") for name in fetched), fetched
     assert not view.shown("L_Update")
+
+
+def test_a_walk_that_finds_nothing_records_the_head_and_says_so(harness, game_folder, launch):
+    """Without maps (whose pieces every walk fetches) a current installation needs nothing."""
+    repo, server = own_repository(harness, "without-maps", harness.launcher_exe.read_bytes(), with_maps=False)
+    try:
+        head = repo["main"][-1]
+        files = repository_files(repo["path"], head)
+        write_installation(game_folder.path, files)
+        launcher = launch(endpoint=server.url)
+        launcher.wait_state("UpdateRequired")
+        launcher.click("BTN_Update")
+        finish_run(launcher, NOTHING_TO_LOAD)
+        view = launcher.wait_state("Ready")
+        assert not view.shown("L_Update")
+        assert read_last(game_folder.path) == f"{head}\tmain"
+        assert installation_differences(game_folder.path, files) == []
+        assert server.requests("/ORMUND42/veldra_public/main/") == []
+        assert not [r for r in server.requests("/mp/collect") if '"name": "update_end"' in r["body"]]
+    finally:
+        server.stop()
 
 
 def installed_release(game_folder, sample_repo, channel="main", index=0):
@@ -180,15 +216,9 @@ def test_the_launcher_replaces_itself_and_the_new_one_finishes_the_run(harness, 
                                                                        launcher_log):
     """The repository's Launcher.exe differs: the running launcher moves itself aside, fetches the new one,
     restarts it with /runupdate, and the new process carries out the run."""
-    sys.path.insert(0, str(harness.source_dir / "tools" / "samplerepo"))
-    sys.path.insert(0, str(harness.source_dir / "tools" / "service"))
-    import generate  # noqa: E402
-    from repository_service import RepositoryService  # noqa: E402
     # Bytes after the image do not change what the program does, only its blob hash.
     newer = harness.launcher_exe.read_bytes() + b"\0" * 512
-    out = harness.build_dir / "e2e-work" / "sample-repo-new-launcher"
-    repo = generate.generate(out, newer, harness.game_exe.read_bytes())
-    server = RepositoryService(repo["path"]).start()
+    repo, server = own_repository(harness, "new-launcher", newer)
     try:
         first = install_from_scratch(harness, game_folder, launch, server)
         assert first.wait_exit(timeout=RUN_TIMEOUT) == 0

@@ -113,8 +113,14 @@ def _commit(repo: Path, files: dict, message: str, number: int, previous) -> str
     return _git(repo, "rev-parse", "HEAD").strip()
 
 
-def generate(out: Path, launcher: bytes = PLACEHOLDER_EXE, game: bytes = PLACEHOLDER_EXE) -> dict:
+def generate(out: Path, launcher: bytes = PLACEHOLDER_EXE, game: bytes = PLACEHOLDER_EXE,
+             with_maps: bool = True) -> dict:
+    """with_maps=False leaves out data/maps/: a repository whose every file an installation keeps as is."""
     out = Path(out)
+
+    def released(files: dict) -> dict:
+        return {path: data for path, data in files.items() if with_maps or not path.startswith("data/maps/")}
+
     if out.exists():
         if any(out.iterdir()) and not (out / ".git" / MARKER).exists():
             raise SystemExit(f"{out} exists and is not a sample repository; not touching it")
@@ -123,13 +129,13 @@ def generate(out: Path, launcher: bytes = PLACEHOLDER_EXE, game: bytes = PLACEHO
     _git(out, "init", "-q", "-b", "main")
     (out / ".git" / MARKER).touch()
     files = _release_1(launcher, game)
-    main = [_commit(out, files, "Release 1", 1, None)]
+    main = [_commit(out, released(files), "Release 1", 1, None)]
     for number, change in ((2, _release_2), (3, _release_3)):
         change(files)
-        main.append(_commit(out, files, f"Release {number}", number, main[-1]))
+        main.append(_commit(out, released(files), f"Release {number}", number, main[-1]))
     _git(out, "checkout", "-q", "-b", "qa")
     _qa_release(files)
-    qa = main + [_commit(out, files, "Test release 4", 4, main[-1])]
+    qa = main + [_commit(out, released(files), "Test release 4", 4, main[-1])]
     _git(out, "checkout", "-q", "main")
     return {"path": str(out), "main": main, "qa": qa}
 
