@@ -24,7 +24,6 @@ class THTTPResponse;
 class TLauncherTheme;
 class TMapLoader;
 class TMapPacker;
-class TStream;
 struct TRepositoryRequestTarget;
 struct ITaskbarList3;
 
@@ -116,8 +115,13 @@ class TfLauncher {
   // response, and the handler runs only while the window lives.
   void SendStepRequest(const TRepositoryRequestTarget& target, std::unique_ptr<THTTPResponse> response,
                        TStepHandler handler);
+  // The same for handlers of other objects of the run (the map loaders).
+  void SendStepRequest(const TRepositoryRequestTarget& target, std::unique_ptr<THTTPResponse> response,
+                       std::function<void(THTTPAsyncContext&)> handler);
   // Start of a run (uLauncher_UpdateRun.cpp).
   void PrepareUpdateRun(std::function<void()> firstStep);
+  // Stops the map packer and frees the run's loaders and plain file list.
+  void DiscardLoadingWork();
   void TryGetVersion();
   void OnVersionLoaded(THTTPAsyncContext& context);
   // Launcher self-update and write access (uLauncher_SelfUpdate.cpp).
@@ -248,6 +252,8 @@ class TfLauncher {
   void RB_BranchClick(HWND sender);
   void OnCommand(int id, int code, HWND control);
 
+  // The update notice with the buttons of both offer states.
+  void OfferUpdate(bool gamePlayable);
   // Timer, tray, taskbar (window/uLauncher_Shell.cpp).
   void SetUpdateTimer(bool enabled);
   void ShowTrayIcon(bool visible);

@@ -1,10 +1,7 @@
 #include "maps/MapLoaderHost.h"
 
-#include "HttpClient.h"
-#include "HttpRequest.h"
 #include "HttpResponse.h"
 #include "MainThreadQueue.h"
-#include "URL.h"
 #include "maps/uMapPacker.h"
 #include "uLauncher.h"
 #include "update/RepositoryRequests.h"
@@ -55,25 +52,8 @@ void TLauncherMapHost::RequestMapFile(const std::wstring& mapName, const std::ws
   TRepositoryRequestArgs args;
   args.Branch = window.FCurrentBranch;
   args.Path = L"/data/maps/" + mapName + L"/" + fileName;
-  TRepositoryRequestTarget target = BuildRepositoryRequest(TRepositoryRequest::File, args);
-  if (!window.FHttp) throw Exception(L"No HTTP client for this update run");
-  TURL url;
-  url.From(target.URL);
-  auto request = std::make_unique<THTTPGetRequest>();
-  if (!target.Header.empty()) request->AddHeader(target.Header);
-  request->SetUseSSL(url.Scheme == L"https");
-  THTTPAsyncContext* context = window.FHttp->Send(request.get(), response.get(), url);
-  // From here the exchange owns its request and response.
-  request.release();
-  response.release();
-  context->SetNeedDestroyAll(true);
-  // The loaders belong to the window: their handlers act only while it lives.
-  std::weak_ptr<int> alive = window.FAliveToken;
-  context->Run(
-      [alive, loaded = std::move(loaded)](THTTPAsyncContext* finished) {
-        if (!alive.expired()) loaded(*finished);
-      },
-      true);
+  window.SendStepRequest(BuildRepositoryRequest(TRepositoryRequest::File, args), std::move(response),
+                         std::move(loaded));
 }
 
 TMapLoaderHost& LauncherMapHost() {

@@ -7,8 +7,6 @@
 #include "Handles.h"
 #include "Streams.h"
 #include "install/LastFile.h"
-#include "maps/MapLoader.h"
-#include "maps/uMapPacker.h"
 #include "uDebugUtils.h"
 #include "uLauncher.h"
 #include "update/InstalledFiles.h"
@@ -90,11 +88,7 @@ void TfLauncher::ResetUpdateState() {
   }
   FFileListToDownload.clear();
   FFileListToDelete.clear();
-  // The packer is stopped before the loaders it may still refer to go.
-  std::unique_ptr<TMapPacker> packer = std::move(FMapPacker);
-  packer.reset();
-  FLoadedMaps.clear();
-  FPlainFilesToLoad.clear();
+  DiscardLoadingWork();
   if (ProgressBar) ShowWindow(ProgressBar, SW_HIDE);
   SetTaskbarState(0);
 }

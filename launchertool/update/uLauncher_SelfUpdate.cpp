@@ -2,10 +2,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include <nlohmann/json.hpp>
-
 #include "FileSystem.h"
-#include "GitBlobHash.h"
 #include "HttpAsyncContext.h"
 #include "HttpClient.h"
 #include "HttpRequest.h"
@@ -16,6 +13,7 @@
 #include "WinAPIExtensions.h"
 #include "uDebugUtils.h"
 #include "uLauncher.h"
+#include "update/BlobCompare.h"
 #include "update/DownloadError.h"
 #include "update/RepositoryRequests.h"
 #include "update/SelfUpdateRules.h"
@@ -25,24 +23,15 @@ namespace {
 std::wstring LauncherPath(const std::wstring& folder) { return folder + L"\\Launcher.exe"; }
 std::wstring OldLauncherPath(const std::wstring& folder) { return folder + L"\\Launcher_old.exe"; }
 
-// The Git blob hash of the local launcher, or empty when its size differs
-// (then the files differ anyway and nothing needs reading). A folder picked
-// for a first installation holds no launcher yet: it gets the repository's.
-std::string LocalLauncherHash(const std::wstring& path, int64_t repositorySize) {
-  if (!FileExists(path)) return {};
-  TFileStream file(path, fmOpenRead | fmShareDenyWrite);
-  if (file.GetSize() != repositorySize) return {};
-  return GitBlobHash(file);
-}
-
 // Downloads the new launcher over the file the running one was moved from.
 void DownloadLauncher(THTTPClient& client, const std::wstring& target, const std::wstring& downloadUrl) {
   TURL url;
   url.From(downloadUrl);
   THTTPGetRequest request;
   request.SetUseSSL(url.Scheme == L"https");
-  auto* file = new TFileStream(target, fmCreate);
-  THTTPStreamResponse response(file, true, nullptr, true);
+  auto file = std::make_unique<TFileStream>(target, fmCreate);
+  THTTPStreamResponse response(file.get(), true, nullptr, true);
+  file.release();  // the response owns it now
   client.Send(&request, &response, url);
   // An empty or partial launcher would leave the installation without one.
   if (response.HTTPStatus() != 200) {
@@ -67,8 +56,12 @@ void TfLauncher::OnLauncherInfoLoaded(THTTPAsyncContext& context) {
     throw EDownloadError(L"Ошибка получения списка файлов!");
   }
   const TLauncherMetadata info = ParseLauncherMetadata(response->Result());
-  const std::string local = LocalLauncherHash(LauncherPath(FLocalPath), info.Size);
-  if (info.Sha == local) {
+  TTreeEntry repositoryCopy;
+  repositoryCopy.Sha = info.Sha;
+  repositoryCopy.Size = info.Size;
+  // A folder picked for a first installation holds no launcher yet: it gets
+  // the repository's.
+  if (LocalFileMatches(LauncherPath(FLocalPath), repositoryCopy)) {
     FNextUpdateState();
     return;
   }

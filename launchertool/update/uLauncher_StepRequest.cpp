@@ -8,6 +8,12 @@
 
 void TfLauncher::SendStepRequest(const TRepositoryRequestTarget& target, std::unique_ptr<THTTPResponse> response,
                                  TStepHandler handler) {
+  SendStepRequest(target, std::move(response),
+                  [this, handler](THTTPAsyncContext& context) { (this->*handler)(context); });
+}
+
+void TfLauncher::SendStepRequest(const TRepositoryRequestTarget& target, std::unique_ptr<THTTPResponse> response,
+                                 std::function<void(THTTPAsyncContext&)> handler) {
   CreateHttpClients();
   TURL url;
   url.From(target.URL);
@@ -19,10 +25,11 @@ void TfLauncher::SendStepRequest(const TRepositoryRequestTarget& target, std::un
   request.release();
   response.release();
   context->SetNeedDestroyAll(true);
+  // Handlers act only while the window (and the run it owns) lives.
   std::weak_ptr<int> alive = FAliveToken;
   context->Run(
-      [this, alive, handler](THTTPAsyncContext* loaded) {
-        if (!alive.expired()) (this->*handler)(*loaded);
+      [alive, handler = std::move(handler)](THTTPAsyncContext* loaded) {
+        if (!alive.expired()) handler(*loaded);
       },
       true);
 }

@@ -42,10 +42,7 @@ void TfLauncher::BTN_UpdateClick() {
 void TfLauncher::PrepareUpdateRun(std::function<void()> firstStep) {
   StateGettingFileList();
   FUpdateState = urSuccess;
-  // The old packer is stopped before the loaders it might still touch go.
-  std::unique_ptr<TMapPacker> oldPacker = std::move(FMapPacker);
-  oldPacker.reset();
-  FLoadedMaps.clear();
+  DiscardLoadingWork();
   FFileListToDelete.clear();
   FFileListToDownload.clear();
   FFullListToDownload.clear();
@@ -53,6 +50,15 @@ void TfLauncher::PrepareUpdateRun(std::function<void()> firstStep) {
   FMapPacker = std::make_unique<TMapPacker>();
   firstStep();
   ShowWindow(ProgressBar, SW_SHOWNA);
+}
+
+void TfLauncher::DiscardLoadingWork() {
+  // The packer is stopped before the loaders it may still refer to go; the
+  // field is cleared first so nothing reaches a packer being destroyed.
+  std::unique_ptr<TMapPacker> packer = std::move(FMapPacker);
+  packer.reset();
+  FLoadedMaps.clear();
+  FPlainFilesToLoad.clear();
 }
 
 void TfLauncher::TryGetVersion() {

@@ -27,21 +27,13 @@ void TfLauncher::StateChecking(bool startTimer) {
   SetTaskbarState(kTaskbarNone);
 }
 
-void TfLauncher::StateUpdateRequired() {
-  Enable(BTN_Update, true);
-  Enable(BTN_Run, false);
-  Enable(BTN_Exit, true);
-  Enable(RB_Release, true);
-  Enable(RB_Test, true);
-  SetStatusText(UpdateNoticeText());
-  Show(L_Update, true);
-  SetUpdateTimer(false);
-  DoConnectClient(FConnectionString);
-}
+void TfLauncher::StateUpdateRequired() { OfferUpdate(false); }
 
-void TfLauncher::StateUpdateOptional() {
+void TfLauncher::StateUpdateOptional() { OfferUpdate(true); }
+
+void TfLauncher::OfferUpdate(bool gamePlayable) {
   Enable(BTN_Update, true);
-  Enable(BTN_Run, true);
+  Enable(BTN_Run, gamePlayable);
   Enable(BTN_Exit, true);
   Enable(RB_Release, true);
   Enable(RB_Test, true);
