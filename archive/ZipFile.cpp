@@ -404,13 +404,12 @@ void TZipFile::PatchLocalHeader(const TZipHeader& h) {
   FStream->WriteBuffer(out.data(), static_cast<int32_t>(out.size()));
 }
 
-void TZipFile::Add(TStream& Data, const std::wstring& ArchiveFileName, uint16_t Compression) {
-  if (MemberOpen()) throw Exception(L"Невозможно добавлять одновременно несколько файлов в архив!");
+TZipFile::TMemberStart TZipFile::StartMember(const std::wstring& ArchiveFileName, uint16_t Compression) {
   CheckFileName(ArchiveFileName);
   CheckWritable();
-  TZipCompressionHandler handler = CompressionHandler(Compression);
+  TMemberStart start{TZipHeader{}, CompressionHandler(Compression)};
   if (FEndFileData > 0xFFFFFFFFLL) throw EZipException(L"Zip archive larger than 4 GiB");
-  TZipHeader h;
+  TZipHeader& h = start.Header;
   h.MadeByVersion = zip::kVersion20;
   h.RequiredVersion = zip::kVersion20;
   h.Flag = UTF8Support ? zip::kFlagUtf8Names : 0;
@@ -422,6 +421,14 @@ void TZipFile::Add(TStream& Data, const std::wstring& ArchiveFileName, uint16_t 
   h.LocalHeaderOffset = static_cast<uint32_t>(FEndFileData);
   FStream->SetPosition(FEndFileData);
   WriteLocalHeader(h);
+  return start;
+}
+
+void TZipFile::Add(TStream& Data, const std::wstring& ArchiveFileName, uint16_t Compression) {
+  if (MemberOpen()) throw Exception(L"Невозможно добавлять одновременно несколько файлов в архив!");
+  TMemberStart member = StartMember(ArchiveFileName, Compression);
+  TZipHeader& h = member.Header;
+  TZipCompressionHandler& handler = member.Handler;
   int64_t start = FStream->GetPosition();
   {
     std::unique_ptr<TStream> compressor = handler.Compress(*FStream, *this, h);

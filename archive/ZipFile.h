@@ -76,6 +76,14 @@ class TZipFile {
   void WriteLocalHeader(const TZipHeader& Header);
   // Rewrites the fields known only at a member's end.
   void PatchLocalHeader(const TZipHeader& Header);
+  // Starts a member at the end of the data: checks the name, the mode and the
+  // archive's size, fills the header and writes it with its sizes still open.
+  // The member's data goes to the stream's position next.
+  struct TMemberStart {
+    TZipHeader Header;
+    TZipCompressionHandler Handler;
+  };
+  TMemberStart StartMember(const std::wstring& ArchiveFileName, uint16_t Compression);
   static uint32_t CurrentDosDateTime();
 
   TStream* FStream = nullptr;

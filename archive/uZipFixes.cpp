@@ -23,26 +23,10 @@ TCustomZipFile::~TCustomZipFile() = default;
 
 TCRC32StreamWriteWrapper* TCustomZipFile::PrepareAddFile(const std::wstring& ArchiveFileName, uint16_t Compression) {
   if (FAddedStream) throw Exception(L"Невозможно добавлять одновременно несколько файлов в архив!");
-  CheckFileNameHlp(ArchiveFileName);
-  CheckWritable();
-  TZipCompressionHandler handler = GetCompressionHandler(Compression);
-  if (FEndFileData > 0xFFFFFFFFLL) throw EZipException(L"Zip archive larger than 4 GiB");
-
-  FHeader = TZipHeader{};
-  FHeader.Flag = UTF8Support ? zip::kFlagUtf8Names : 0;
-  FHeader.CompressionMethod = Compression;
-  FHeader.ModifiedDateTime = CurrentDosDateTime();
-  FHeader.FileName = StringToTBytesHlp(ArchiveFileName);
-  if (FHeader.FileName.size() > 0xFFFF) throw EZipException(L"File name too long for a zip archive");
-  FHeader.FileNameLength = static_cast<uint16_t>(FHeader.FileName.size());
-  FHeader.ExtraFieldLength = 0;
-  FStream->SetPosition(FEndFileData);
-  FHeader.LocalHeaderOffset = static_cast<uint32_t>(FEndFileData);
-  FHeader.MadeByVersion = zip::kVersion20;
-  FHeader.RequiredVersion = zip::kVersion20;
-  WriteLocalHeader(FHeader);
+  TMemberStart member = StartMember(ArchiveFileName, Compression);
+  FHeader = std::move(member.Header);
   FStartPos = FStream->GetPosition();
-  std::unique_ptr<TStream> compressor = handler.Compress(*FStream, *this, FHeader);
+  std::unique_ptr<TStream> compressor = member.Handler.Compress(*FStream, *this, FHeader);
   FAddedStream = std::make_unique<TCRC32StreamWriteWrapper>(compressor.release(), true);
   return FAddedStream.get();
 }
