@@ -2,7 +2,7 @@
 import re
 from pathlib import Path
 
-from e2e_support.launcher import game_window
+from e2e_support.launcher import game_window, ready_launcher
 from e2e_support.waiting import wait_for
 
 COLLECT = "/mp/collect?measurement_id=G-4QX7TNB2KW&api_secret=Qm3vTa9LxKe2RwYp7HsD0c"
@@ -36,14 +36,6 @@ def linux_adapter_ids():
         if up and net.name != "lo" and len(address) == 12:
             ids.add(address + "0000")
     return ids
-
-
-def ready_launcher(game_folder, launch, service, sample_repo):
-    game_folder.add_game()
-    game_folder.write_last(sample_repo["main"][-1], "main")
-    launcher = launch(endpoint=service.url)
-    launcher.wait_state("Ready")
-    return launcher
 
 
 def test_start_run_and_end_bodies_are_exact(harness, game_folder, launch, service, sample_repo):

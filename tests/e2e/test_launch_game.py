@@ -1,16 +1,8 @@
 """Running the game from the launcher."""
-from e2e_support.launcher import box_text, game_window
+from e2e_support.launcher import box_text, game_window, ready_launcher
 from e2e_support.waiting import wait_for
 
 GAME_MISSING = "Программа запуска не обнаружила игру! Переустановите игру для устранения проблемы."
-
-
-def ready_launcher(game_folder, launch, service, sample_repo):
-    game_folder.add_game()
-    game_folder.write_last(sample_repo["main"][-1], "main")
-    launcher = launch(endpoint=service.url)
-    launcher.wait_state("Ready")
-    return launcher
 
 
 def test_run_hides_the_launcher_until_the_game_ends(harness, game_folder, launch, service, sample_repo):

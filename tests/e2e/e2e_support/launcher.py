@@ -212,6 +212,15 @@ class LauncherProcess:
         self.popen.wait(timeout=30)
 
 
+def ready_launcher(game_folder, launch, service, sample_repo):
+    """Starts a launcher over a current installation of the release channel and waits for StateReady."""
+    game_folder.add_game()
+    game_folder.write_last(sample_repo["main"][-1], "main")
+    launcher = launch(endpoint=service.url)
+    launcher.wait_state("Ready")
+    return launcher
+
+
 def box_text(dialog):
     """A message box's text with its line breaks (bare CR or CR LF) as LF."""
     return dialog["text"].replace("\r\n", "\n").replace("\r", "\n")
