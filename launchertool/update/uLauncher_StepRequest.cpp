@@ -14,7 +14,9 @@ void TfLauncher::SendStepRequest(const TRepositoryRequestTarget& target, std::un
 
 void TfLauncher::SendStepRequest(const TRepositoryRequestTarget& target, std::unique_ptr<THTTPResponse> response,
                                  std::function<void(THTTPAsyncContext&)> handler) {
-  CreateHttpClients();
+  // The clients come with the window; steps may run on worker threads, which
+  // must not create them.
+  if (!FHttp) throw Exception(L"No HTTP client for this update run");
   TURL url;
   url.From(target.URL);
   auto request = std::make_unique<THTTPGetRequest>();
