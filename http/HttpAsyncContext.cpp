@@ -54,7 +54,14 @@ void THTTPAsyncContext::Run() {
 void THTTPAsyncContext::Run(THTTPAsyncContextEndLoading onEndLoad, bool disposeAfterLoad) {
   FDisposeAfterLoad = disposeAfterLoad;
   SetOnEndLoad(std::move(onEndLoad));
-  Run();
+  try {
+    Run();
+  } catch (...) {
+    // A request that never left gets no notification that would free it:
+    // the exchange, its handles, request and response go now.
+    if (disposeAfterLoad) Dispose();
+    throw;
+  }
 }
 
 void THTTPAsyncContext::SetOnEndLoad(THTTPAsyncContextEndLoading value) {

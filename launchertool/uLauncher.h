@@ -17,6 +17,7 @@
 #include "Exceptions.h"
 #include "Handles.h"
 #include "WinAPIExtensions.h"
+#include "update/ExpectedBlobs.h"
 #include "window/SortedStringList.h"
 
 class THTTPAsyncContext;
@@ -149,6 +150,9 @@ class TfLauncher {
   // The run's plain files, fixed before the first item starts: workers read
   // these while the main thread may empty FFileListToDownload after an error.
   std::vector<std::wstring> FPlainFilesToLoad;
+  // Every repository path the run's downloads write, map archives included;
+  // fixed like FPlainFilesToLoad.
+  TSortedStringList FRunPaths;
   void BeginFileLoading();
   void StartLoadingItem(int32_t index);
   void OnFileLoaded(THTTPAsyncContext& context);
@@ -186,6 +190,8 @@ class TfLauncher {
   std::wstring FCurrentFolder;
   TSortedStringList FFileListToDownload;
   TSortedStringList FFullListToDownload;
+  // Blob hashes the walk learned for the files it put on the download list.
+  TExpectedBlobs FExpectedBlobs;
   std::vector<std::pair<std::wstring, std::wstring>> FURLsToDownload;
   std::atomic<int32_t> FFileOffset{0};
   std::atomic<int32_t> FLoadingCount{0};

@@ -7,6 +7,7 @@
 #include "URL.h"
 #include "uDebugUtils.h"
 #include "uLauncher.h"
+#include "update/CommitHash.h"
 #include "update/RepositoryRequests.h"
 
 namespace {
@@ -49,6 +50,12 @@ void TfLauncher::OnVersionChecked(THTTPAsyncContext& context) {
   }
   const std::wstring head = response->Result();
   if (head == FLastCommitHash) {
+    QueueState(&TfLauncher::StateReady);
+    return;
+  }
+  // Anything but a commit hash is no answer: the check failed.
+  if (!IsCommitHash(head)) {
+    LogMessage(L"Update", L"Head commit reply is not a commit hash");
     QueueState(&TfLauncher::StateReady);
     return;
   }

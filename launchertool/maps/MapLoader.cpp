@@ -3,6 +3,8 @@
 // temporary files and from there onto the canvas.
 #include "maps/MapLoader.h"
 
+#include <optional>
+
 #include "HttpAsyncContext.h"
 #include "HttpResponse.h"
 #include "Streams.h"
@@ -12,6 +14,8 @@
 #include "uDebugUtils.h"
 #include "uZipFixes.h"
 #include "update/DownloadError.h"
+#include "update/TemporaryFiles.h"
+#include "update/VerifiedResponse.h"
 
 namespace {
 void LogUpdate(const std::wstring& message) { LogMessage(L"Update", message); }
@@ -60,10 +64,10 @@ void TMapLoader::BeginLoading() {
         break;
       }
     }
-    std::wstring path = MapsFolder() + FMapName + L".download";
-    { TFileStream create(path, fmCreate); }
+    // A name no file of the installation or of this run has.
+    FSavedZipPath = ClaimTemporaryFile(FHost->LocalPath(), L"/data/maps/" + FMapName, FHost->RunPaths());
     FSavedZip = std::make_unique<TCustomZipFile>();
-    FSavedZip->Open(path, TZipMode::zmReadWrite);
+    FSavedZip->Open(FSavedZipPath, TZipMode::zmReadWrite);
     FCurrentIndex = 0;
     if (!FLoadOrder.empty()) {
       LoadCurrentFile();
@@ -81,37 +85,49 @@ void TMapLoader::BeginLoading() {
 void TMapLoader::LoadCurrentFile() {
   std::wstring name = CurrentName();
   LogUpdate(L"Begin load map file: " + FMapName + L"\\" + name);
+  std::optional<TBlobId> expected;
+  const auto blob = FExpectedBlobs.find(name);
+  if (blob != FExpectedBlobs.end()) expected = blob->second;
   if (IsMapPiece(name)) {
-    auto response = std::make_unique<THTTPStreamResponse>(CreateTempStream().release(), true, FHost->AbortTest(), true);
+    auto response = std::make_unique<TVerifiedStreamResponse>(CreateTempStream().release(), true, FHost->AbortTest(),
+                                                              std::move(expected));
     FHost->RequestMapFile(FMapName, name, std::move(response),
                           [this](THTTPAsyncContext& context) { OnImagePartLoaded(context); });
   } else {
     TStream* member = FSavedZip->PrepareAddFile(name, zip::kMethodDeflated);
-    auto response = std::make_unique<THTTPStreamResponse>(member, false, FHost->AbortTest(), true);
+    auto response = std::make_unique<TVerifiedStreamResponse>(member, false, FHost->AbortTest(), std::move(expected));
     FHost->RequestMapFile(FMapName, name, std::move(response),
                           [this](THTTPAsyncContext& context) { OnMapFileLoaded(context); });
   }
 }
 
 void TMapLoader::OnImagePartLoaded(THTTPAsyncContext& context) {
-  auto& response = static_cast<THTTPCustomStreamResponse&>(*context.Response());
-  ImagePartLoaded(response.HTTPStatus(), *response.OutStream());
+  auto& response = static_cast<TVerifiedStreamResponse&>(*context.Response());
+  ImagePartLoaded(response.HTTPStatus(), *response.OutStream(),
+                  [&response](const std::wstring& path) { response.Verify(path); });
 }
 
 void TMapLoader::OnMapFileLoaded(THTTPAsyncContext& context) {
-  MapFileLoaded(context.Response()->HTTPStatus());
+  auto& response = static_cast<TVerifiedStreamResponse&>(*context.Response());
+  MapFileLoaded(response.HTTPStatus(), [&response](const std::wstring& path) { response.Verify(path); });
 }
 
-void TMapLoader::ImagePartLoaded(int32_t status, TStream& piece) {
-  FileLoaded(status, L"End load map image file: ", [&](const std::wstring& name) { PlacePiece(name, piece); });
+void TMapLoader::ImagePartLoaded(int32_t status, TStream& piece, const TVerify& verify) {
+  FileLoaded(status, L"End load map image file: ", verify,
+             [&](const std::wstring& name) { PlacePiece(name, piece); });
 }
 
-void TMapLoader::MapFileLoaded(int32_t status) {
+void TMapLoader::MapFileLoaded(int32_t status, const TVerify& verify) {
   // After a failed reply the member stays unfinished and the archive is never packed.
-  FileLoaded(status, L"End load map file: ", [&](const std::wstring&) { FSavedZip->EndAddFile(); });
+  FileLoaded(status, L"End load map file: ", verify, [&](const std::wstring&) { FSavedZip->EndAddFile(); });
 }
 
-void TMapLoader::FileLoaded(int32_t status, const wchar_t* endText, const std::function<void(const std::wstring&)>& keep) {
+std::wstring TMapLoader::RepositoryPath(const std::wstring& name) const {
+  return L"/data/maps/" + FMapName + L"/" + name;
+}
+
+void TMapLoader::FileLoaded(int32_t status, const wchar_t* endText, const TVerify& verify,
+                            const std::function<void(const std::wstring&)>& keep) {
   if (FHost->IsError()) {
     LogUpdate(L"Cancel map loading: " + FMapName);
     FHost->EndLoadingStep();
@@ -124,6 +140,8 @@ void TMapLoader::FileLoaded(int32_t status, const wchar_t* endText, const std::f
     if (status != 200)
       throw EDownloadError(L"Ошибка загрузки файла карты " + FMapName + L"/" + name + L" [" + std::to_wstring(status) +
                            L"]!");
+    // A short or wrong body never reaches the archive or the canvas.
+    if (verify) verify(RepositoryPath(name));
     LogUpdate(endText + FMapName + L"\\" + name);
     FHost->IncProgress();
     keep(name);

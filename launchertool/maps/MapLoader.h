@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "update/ExpectedBlobs.h"
 #include "window/SortedStringList.h"
 
 class TCustomZipFile;
@@ -32,10 +33,15 @@ class TMapLoader {
   void PackMap();
 
   const std::wstring& MapName() const { return FMapName; }
+  // The new archive when it did not take the place of <map>.zip (a failed
+  // or cancelled map); empty otherwise. Its owner removes it after the loader.
+  std::wstring UnplacedArchivePath() const { return FArchivePlaced ? std::wstring() : FSavedZipPath; }
 
   // Relative to the map folder; filled by the window before loading starts.
   TSortedStringList FFilesList;
   TSortedStringList FFilesToDelete;
+  // The repository's blobs of files of FFilesList, where it named them.
+  TExpectedBlobs FExpectedBlobs;
 
  private:
   friend class TMapLoaderTestAccess;
@@ -46,10 +52,14 @@ class TMapLoader {
   void OnMapFileLoaded(THTTPAsyncContext& context);
   // The handlers' work, given the reply's status and, for a piece, the file
   // it was written to.
-  void ImagePartLoaded(int32_t status, TStream& piece);
-  void MapFileLoaded(int32_t status);
+  // verify raises when the body must not be used (it did not prove itself).
+  using TVerify = std::function<void(const std::wstring& repositoryPath)>;
+  void ImagePartLoaded(int32_t status, TStream& piece, const TVerify& verify = nullptr);
+  void MapFileLoaded(int32_t status, const TVerify& verify = nullptr);
   // What both completion handlers share; keep(name) takes the finished file.
-  void FileLoaded(int32_t status, const wchar_t* endText, const std::function<void(const std::wstring&)>& keep);
+  void FileLoaded(int32_t status, const wchar_t* endText, const TVerify& verify,
+                  const std::function<void(const std::wstring&)>& keep);
+  std::wstring RepositoryPath(const std::wstring& name) const;
   // True when the last file has been handled and the map goes to the packer.
   bool LoadNextFile();
   void FinishLoading();
@@ -78,6 +88,9 @@ class TMapLoader {
   std::unique_ptr<TStream> FBitmapRawStream;
   const TGraphicClass* FOldMapFormat = nullptr;
   std::unique_ptr<TCustomZipFile> FSavedZip;
+  // The file FSavedZip writes: <map>.zip's replacement until packing ends.
+  std::wstring FSavedZipPath;
+  bool FArchivePlaced = false;
   int32_t FCurrentIndex = 0;
   // FFilesList in its order, fixed when loading starts.
   std::vector<std::wstring> FLoadOrder;

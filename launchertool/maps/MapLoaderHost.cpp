@@ -56,6 +56,8 @@ void TLauncherMapHost::RequestMapFile(const std::wstring& mapName, const std::ws
                          std::move(loaded));
 }
 
+const TSortedStringList& TLauncherMapHost::RunPaths() { return Window().FRunPaths; }
+
 TMapLoaderHost& LauncherMapHost() {
   static TLauncherMapHost host;
   return host;

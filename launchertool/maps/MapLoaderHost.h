@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Exceptions.h"
+#include "window/SortedStringList.h"
 
 class THTTPAsyncContext;
 class THTTPResponse;
@@ -33,6 +34,11 @@ class TMapLoaderHost {
   // response, and loaded runs on a worker thread when the reply has ended.
   virtual void RequestMapFile(const std::wstring& mapName, const std::wstring& fileName,
                               std::unique_ptr<THTTPResponse> response, TFileLoaded loaded) = 0;
+  // Repository paths the run writes: never taken as temporary names.
+  virtual const TSortedStringList& RunPaths() {
+    static const TSortedStringList none;
+    return none;
+  }
   // The abort test of the downloads.
   std::function<bool()> AbortTest() {
     return [this] { return IsError(); };
@@ -55,6 +61,7 @@ class TLauncherMapHost : public TMapLoaderHost {
   void ReportRunFailure(std::shared_ptr<Exception> e) override;
   void RequestMapFile(const std::wstring& mapName, const std::wstring& fileName,
                       std::unique_ptr<THTTPResponse> response, TFileLoaded loaded) override;
+  const TSortedStringList& RunPaths() override;
 };
 
 // The one host of the launcher's loaders.

@@ -119,9 +119,11 @@ void TMapLoader::CarryOverOldMembers(const std::wstring& oldArchive, const TGrap
 }
 
 bool TMapLoader::ReplaceOldArchive(const std::wstring& oldArchive) {
-  std::wstring packed = MapsFolder() + FMapName + L".download";
   // One step: there is never a moment without <map>.zip.
-  if (MoveFileExW(packed.c_str(), oldArchive.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+  if (MoveFileExW(FSavedZipPath.c_str(), oldArchive.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    FArchivePlaced = true;
+    return true;
+  }
   LogUpdate(L"Can't replace map archive: " + FMapName + L" (" + std::to_wstring(GetLastError()) + L")");
   return false;
 }

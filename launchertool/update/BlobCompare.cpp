@@ -3,6 +3,7 @@
 #include "FileSystem.h"
 #include "GitBlobHash.h"
 #include "StreamExtensions.h"
+#include "uDebugUtils.h"
 #include "uZipFixes.h"
 
 bool IsSameBlob(const TTreeEntry& entry, std::unique_ptr<TStream> stream) {
@@ -21,21 +22,37 @@ bool TMapArchiveLookup::MemberMatches(const std::wstring& archiveFileName, const
                                       const TTreeEntry& entry) {
   if (archiveFileName != FFileName) {
     FArchive.reset();
-    FFileName.clear();
-    if (FileExists(archiveFileName)) {
-      auto archive = std::make_unique<TCustomZipFile>();
-      archive->Open(archiveFileName, TZipMode::zmRead);
-      FArchive = std::move(archive);
-    }
     FFileName = archiveFileName;
+    FArchive = OpenIfIntact(archiveFileName);
   }
   if (!FArchive) return false;
   const int index = FArchive->IndexOf(memberName);
   if (index < 0) return false;
-  TZipHeader header;
-  std::unique_ptr<TStream> member = FArchive->Read(index, header);
-  // The view ends at the member's recorded size whatever the reader yields.
-  auto bounded = std::make_unique<TPartialStream>(member.get(), header.UncompressedSize, true);
-  member.release();
-  return IsSameBlob(entry, std::move(bounded));
+  try {
+    TZipHeader header;
+    std::unique_ptr<TStream> member = FArchive->Read(index, header);
+    // The view ends at the member's recorded size whatever the reader yields.
+    auto bounded = std::make_unique<TPartialStream>(member.get(), header.UncompressedSize, true);
+    member.release();
+    return IsSameBlob(entry, std::move(bounded));
+  } catch (const Exception& e) {
+    // A damaged member is fetched again like a missing one.
+    LogMessage(L"Update", L"Damaged member " + memberName + L" of " + archiveFileName + L": " + e.Message());
+    return false;
+  }
+}
+
+std::unique_ptr<TCustomZipFile> TMapArchiveLookup::OpenIfIntact(const std::wstring& fileName) {
+  if (!FileExists(fileName)) return nullptr;
+  // A damaged archive counts as absent: the map is fetched whole and packed
+  // anew, instead of failing every walk until the player deletes it.
+  try {
+    if (!TZipFile::IsValid(fileName)) throw Exception(L"not a zip archive");
+    auto archive = std::make_unique<TCustomZipFile>();
+    archive->Open(fileName, TZipMode::zmRead);
+    return archive;
+  } catch (const Exception& e) {
+    LogMessage(L"Update", L"Damaged map archive " + fileName + L": " + e.Message());
+    return nullptr;
+  }
 }

@@ -26,11 +26,12 @@ class TMapArchiveLookup {
   TMapArchiveLookup(const TMapArchiveLookup&) = delete;
   TMapArchiveLookup& operator=(const TMapArchiveLookup&) = delete;
 
-  // False when the archive or the member is missing or differs; a damaged
-  // archive raises.
+  // False when the archive or the member is missing, damaged or differs.
   bool MemberMatches(const std::wstring& archiveFileName, const std::wstring& memberName, const TTreeEntry& entry);
 
  private:
+  static std::unique_ptr<TCustomZipFile> OpenIfIntact(const std::wstring& fileName);
+
   std::wstring FFileName;
   std::unique_ptr<TCustomZipFile> FArchive;  // null: FFileName does not exist
 };

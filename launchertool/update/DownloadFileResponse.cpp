@@ -3,27 +3,35 @@
 #include <windows.h>
 
 #include "update/DownloadError.h"
+#include "update/TemporaryFiles.h"
 
-TDownloadTarget::TDownloadTarget(std::wstring targetPath)
-    : FTargetPath(std::move(targetPath)),
-      FTemporaryPath(FTargetPath + kDownloadSuffix),
-      FFile(std::make_unique<TFileStream>(FTemporaryPath, fmCreate)) {}
+TDownloadTarget::TDownloadTarget(std::wstring targetPath, std::wstring temporaryPath)
+    : FTargetPath(std::move(targetPath)), FTemporaryPath(std::move(temporaryPath)) {
+  try {
+    FFile = std::make_unique<TFileStream>(FTemporaryPath, fmCreate);
+  } catch (...) {
+    DeleteFileW(FTemporaryPath.c_str());
+    throw;
+  }
+}
 
 TDownloadTarget::~TDownloadTarget() {
   FFile.reset();
   if (!FPlaced) DeleteFileW(FTemporaryPath.c_str());
 }
 
-TDownloadFileResponse::TDownloadFileResponse(std::wstring repositoryPath, std::wstring targetPath,
+TDownloadFileResponse::TDownloadFileResponse(const std::wstring& localRoot, std::wstring repositoryPath,
+                                             const TSortedStringList& runPaths, std::optional<TBlobId> expected,
                                              TSilentTerminator isTerminated)
-    : TDownloadTarget(std::move(targetPath)),
-      THTTPStreamResponse(FFile.get(), false, std::move(isTerminated), true),
+    : TDownloadTarget(localRoot + repositoryPath, ClaimTemporaryFile(localRoot, repositoryPath, runPaths)),
+      TVerifiedStreamResponse(FFile.get(), false, std::move(isTerminated), std::move(expected)),
       FRepositoryPath(std::move(repositoryPath)) {}
 
 void TDownloadFileResponse::Complete(int32_t status) {
   if (status != 200) {
     throw EDownloadError(L"Ошибка загрузки файла " + FRepositoryPath + L" [" + std::to_wstring(status) + L"]");
   }
+  Verify(FRepositoryPath);
   // The stream response keeps a pointer to the file, but no data follows the
   // end of the exchange.
   FFile.reset();

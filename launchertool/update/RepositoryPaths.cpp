@@ -1,17 +1,13 @@
 #include "update/RepositoryPaths.h"
 
-#include <cwctype>
+#include "window/SortedStringList.h"
 
 bool StartsWithNoCase(const std::wstring& text, const std::wstring& prefix) {
   return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
 }
 
 bool EqualsNoCase(const std::wstring& a, const std::wstring& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::towupper(a[i]) != std::towupper(b[i])) return false;
-  }
-  return true;
+  return a.size() == b.size() && ComparePathsNoCase(a, b) == 0;
 }
 
 bool IsInPlayerSubtree(const std::wstring& path) { return StartsWithNoCase(path, kPlayerSubtree); }

@@ -13,6 +13,7 @@ struct TTreeEntry {
   std::wstring URL;   // the entry's own tree URL (folders)
 
   bool IsFolder() const { return Type == L"tree"; }
+  bool IsSubmodule() const { return Type == L"commit"; }
 };
 
 struct TTreeReply {

@@ -15,7 +15,10 @@ void QueueFolder(const TTreeEntry& entry, const std::wstring& folder, TFolderQue
     // Change lists are the launcher's business, not the installation's.
     if (entry.Path == kUpgradeFolder) return;
     CheckWalkedPath(L"/" + entry.Path);
-    folders.emplace_back(entry.URL, L"/" + entry.Path);
+    // Every other first-level folder is listed whole in one request: a file
+    // left out of the listing would be deleted by the cleanup.
+    const bool data = L"/" + entry.Path == kDataFolder;
+    folders.emplace_back(data ? entry.URL : entry.URL + L"?recursive=1", L"/" + entry.Path);
   } else if (folder == kDataFolder) {
     // One request lists such a folder with everything below it.
     CheckWalkedPath(L"/data/" + entry.Path);
@@ -39,22 +42,28 @@ bool SplitMapPath(const std::wstring& path, std::wstring& archive, std::wstring&
 void ApplyTreeListing(const TTreeReply& reply, const std::wstring& folder, const std::wstring& localPath,
                       const TTreeWalkLists& lists) {
   TMapArchiveLookup archives;
+  const auto fetch = [&lists](const std::wstring& path, const TTreeEntry& entry) {
+    lists.ToDownload.insert(path);
+    lists.Blobs[path] = TBlobId{entry.Sha, entry.Size};
+  };
   for (const TTreeEntry& entry : reply.Tree) {
     if (entry.IsFolder()) {
       QueueFolder(entry, folder, lists.Folders);
       continue;
     }
+    // A submodule names a commit of another repository: nothing to fetch here.
+    if (entry.IsSubmodule()) continue;
     const std::wstring path = folder + L"/" + entry.Path;
     CheckWalkedPath(path);
     std::wstring archive, member;
     if (SplitMapPath(path, archive, member)) {
       lists.FullList.insert(archive);
-      if (!archives.MemberMatches(localPath + archive, member, entry)) lists.ToDownload.insert(path);
+      if (!archives.MemberMatches(localPath + archive, member, entry)) fetch(path, entry);
       continue;
     }
     if (IsInPlayerSubtree(path)) continue;
     lists.FullList.insert(path);
-    if (!LocalFileMatches(localPath + path, entry)) lists.ToDownload.insert(path);
+    if (!LocalFileMatches(localPath + path, entry)) fetch(path, entry);
   }
 }
 

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "update/ExpectedBlobs.h"
 #include "update/TreeReply.h"
 #include "window/SortedStringList.h"
 
@@ -16,6 +17,8 @@ struct TTreeWalkLists {
   TSortedStringList& ToDownload;
   TSortedStringList& FullList;
   TFolderQueue& Folders;
+  // The blob of every file put on ToDownload.
+  TExpectedBlobs& Blobs;
 };
 
 // The packed archive of the map a file below "/data/maps/" belongs to, and

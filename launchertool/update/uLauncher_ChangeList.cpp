@@ -48,8 +48,11 @@ void TfLauncher::MarkForDelete(const std::wstring& path) {
 
 void HandleChangesListReply(TfLauncher& launcher, int32_t status, const std::wstring& body) {
   if (status != 200) {
-    // Without the change list the way on is the full walk; what earlier
-    // lists gathered stays.
+    // Without the change list the way on is the full walk, and the walk
+    // decides everything: what earlier lists gathered may be stale (a file
+    // deleted there may be back in the head).
+    launcher.FFileListToDownload.clear();
+    launcher.FFileListToDelete.clear();
     launcher.TryFullUpdate();
     return;
   }

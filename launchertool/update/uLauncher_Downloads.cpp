@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 #include "HttpAsyncContext.h"
@@ -46,6 +47,8 @@ void QueueOnWindow(Method method) {
 }  // namespace
 
 void TfLauncher::BeginFileLoading() {
+  // Fixed before the first item starts; temporary files never take these names.
+  FRunPaths = FFileListToDownload;
   TDownloadGrouping grouping = GroupDownloads(FFileListToDownload, FFileListToDelete);
   if (grouping.LauncherExcluded) LogMessage(L"Update", L"Exclude Launcher from general list.");
   FDownloadLength = grouping.DownloadLength;
@@ -53,6 +56,12 @@ void TfLauncher::BeginFileLoading() {
     auto loader = std::make_unique<TMapLoader>(map.Name);
     loader->FFilesList.insert(map.FilesToFetch.begin(), map.FilesToFetch.end());
     loader->FFilesToDelete.insert(map.FilesToDelete.begin(), map.FilesToDelete.end());
+    const std::wstring folder = std::wstring(kMapsFolder) + map.Name + L"/";
+    for (const std::wstring& name : map.FilesToFetch) {
+      const auto blob = FExpectedBlobs.find(folder + name);
+      if (blob != FExpectedBlobs.end()) loader->FExpectedBlobs[name] = blob->second;
+    }
+    FRunPaths.insert(std::wstring(kMapsFolder) + map.Name + L".zip");
     FLoadedMaps.push_back(std::move(loader));
   }
   FPlainFilesToLoad.assign(FFileListToDownload.begin(), FFileListToDownload.end());
@@ -96,7 +105,11 @@ void TfLauncher::StartLoadingItem(int32_t index) {
       if (!IsSafeRepositoryPath(path) || IsInPlayerSubtree(path)) {
         throw EDownloadError(L"Ошибка загрузки файла " + path);
       }
-      auto response = std::make_unique<TDownloadFileResponse>(path, FLocalPath + path, [this] { return IsError(); });
+      const auto blob = FExpectedBlobs.find(path);
+      std::optional<TBlobId> expected;
+      if (blob != FExpectedBlobs.end()) expected = blob->second;
+      auto response = std::make_unique<TDownloadFileResponse>(FLocalPath, path, FRunPaths, std::move(expected),
+                                                              [this] { return IsError(); });
       LogMessage(L"Update", L"Begin file loading:" + path);
       TRepositoryRequestArgs args;
       args.Branch = FCurrentBranch;

@@ -88,6 +88,7 @@ void TfLauncher::ResetUpdateState() {
   }
   FFileListToDownload.clear();
   FFileListToDelete.clear();
+  FExpectedBlobs.clear();
   DiscardLoadingWork();
   if (ProgressBar) ShowWindow(ProgressBar, SW_HIDE);
   SetTaskbarState(0);

@@ -2,6 +2,8 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <iterator>
+
 #include "FileSystem.h"
 #include "HttpAsyncContext.h"
 #include "HttpClient.h"
@@ -10,6 +12,7 @@
 #include "MainThreadQueue.h"
 #include "Streams.h"
 #include "URL.h"
+#include "Utf8.h"
 #include "WinAPIExtensions.h"
 #include "uDebugUtils.h"
 #include "uLauncher.h"
@@ -17,26 +20,50 @@
 #include "update/DownloadError.h"
 #include "update/RepositoryRequests.h"
 #include "update/SelfUpdateRules.h"
+#include "update/TemporaryFiles.h"
+#include "update/VerifiedResponse.h"
 
 namespace {
 
 std::wstring LauncherPath(const std::wstring& folder) { return folder + L"\\Launcher.exe"; }
 std::wstring OldLauncherPath(const std::wstring& folder) { return folder + L"\\Launcher_old.exe"; }
 
-// Downloads the new launcher over the file the running one was moved from.
-void DownloadLauncher(THTTPClient& client, const std::wstring& target, const std::wstring& downloadUrl) {
+// Set for the restarted launcher: the blob it was started to be. A launcher
+// that still differs from that same blob does not restart again (a cache
+// serving stale bytes would otherwise restart it for ever).
+constexpr wchar_t kRestartedForVariable[] = L"VELDRA_LAUNCHER_RESTARTED_FOR";
+
+std::wstring RestartedFor() {
+  wchar_t value[64] = {};
+  const DWORD length = GetEnvironmentVariableW(kRestartedForVariable, value, static_cast<DWORD>(std::size(value)));
+  return length > 0 && length < std::size(value) ? std::wstring(value, length) : std::wstring();
+}
+
+// Downloads the new launcher into its temporary file; raises unless the
+// body is exactly the repository's blob.
+void DownloadLauncher(THTTPClient& client, const std::wstring& target, const TLauncherMetadata& info) {
   TURL url;
-  url.From(downloadUrl);
+  url.From(info.DownloadURL);
   THTTPGetRequest request;
   request.SetUseSSL(url.Scheme == L"https");
   auto file = std::make_unique<TFileStream>(target, fmCreate);
-  THTTPStreamResponse response(file.get(), true, nullptr, true);
+  TVerifiedStreamResponse response(file.get(), true, nullptr, TBlobId{info.Sha, info.Size});
   file.release();  // the response owns it now
   client.Send(&request, &response, url);
   // An empty or partial launcher would leave the installation without one.
   if (response.HTTPStatus() != 200) {
     throw EDownloadError(L"Ошибка получения списка файлов!");
   }
+  response.Verify(L"/Launcher.exe");
+}
+
+// Puts the downloaded launcher in place of the one moved aside; on failure
+// the old one goes back.
+void PlaceNewLauncher(const std::wstring& folder, const std::wstring& downloaded) {
+  if (MoveFileExW(downloaded.c_str(), LauncherPath(folder).c_str(), MOVEFILE_REPLACE_EXISTING)) return;
+  const DWORD error = GetLastError();
+  MoveFileW(OldLauncherPath(folder).c_str(), LauncherPath(folder).c_str());
+  RaiseLastOSError(error);
 }
 
 }  // namespace
@@ -65,15 +92,23 @@ void TfLauncher::OnLauncherInfoLoaded(THTTPAsyncContext& context) {
     FNextUpdateState();
     return;
   }
-  PrepareLauncherUpdate();
+  const std::wstring sha = FromUtf8(info.Sha);
+  if (RestartedFor() == sha) {
+    LogMessage(L"Update", L"Launcher still differs from " + sha + L" after a restart for it");
+    throw EDownloadError(L"Не удалось обновить лаунчер: получена неверная версия. Попробуйте позже.");
+  }
+  // The running launcher is moved aside only once the new one proved itself.
+  const std::wstring downloaded = ClaimTemporaryFile(FLocalPath, L"/Launcher.exe", {});
   try {
-    DownloadLauncher(*FHttpSync, LauncherPath(FLocalPath), info.DownloadURL);
+    DownloadLauncher(*FHttpSync, downloaded, info);
+    PrepareLauncherUpdate();
+    PlaceNewLauncher(FLocalPath, downloaded);
   } catch (...) {
     LogMessage(L"Update", L"Can't update launcher");
-    DeleteFileW(LauncherPath(FLocalPath).c_str());
-    MoveFileW(OldLauncherPath(FLocalPath).c_str(), LauncherPath(FLocalPath).c_str());
+    DeleteFileW(downloaded.c_str());
     throw;
   }
+  SetEnvironmentVariableW(kRestartedForVariable, sha.c_str());
   LogMessage(L"Update", L"Restart launcher");
   TRunningProcessInfo process;
   StartProcess(ExecutablePath(), RunUpdateParameters(FCurrentBranch), process, SW_SHOWNORMAL);

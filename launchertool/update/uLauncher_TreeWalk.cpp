@@ -7,6 +7,7 @@
 #include "MainThreadQueue.h"
 #include "uDebugUtils.h"
 #include "uLauncher.h"
+#include "update/CommitHash.h"
 #include "update/DownloadError.h"
 #include "update/ListSteps.h"
 #include "update/RateLimit.h"
@@ -79,7 +80,7 @@ void TfLauncher::OnTreeLoaded(THTTPAsyncContext& context) {
 }
 
 void HandleFullUpdateHeadReply(TfLauncher& launcher, int32_t status, const std::wstring& body) {
-  if (status != 200 || body.empty()) throw EDownloadError(kFileListFailedMessage);
+  if (status != 200 || !IsCommitHash(body)) throw EDownloadError(kFileListFailedMessage);
   launcher.FNewCommitHash = body;
   RequestRootTree(launcher);
 }
@@ -92,7 +93,8 @@ void HandleTreeReply(TfLauncher& launcher, int32_t status, const std::wstring& b
   const TTreeReply reply = ParseTreeReply(body);
   // A shortened listing would leave installed files off the full list.
   if (reply.Truncated) FailTreeListing(launcher, kFileListFailedMessage);
-  const TTreeWalkLists lists{launcher.FFileListToDownload, launcher.FFullListToDownload, launcher.FURLsToDownload};
+  const TTreeWalkLists lists{launcher.FFileListToDownload, launcher.FFullListToDownload, launcher.FURLsToDownload,
+                             launcher.FExpectedBlobs};
   ApplyTreeListing(reply, folder, launcher.FLocalPath, lists);
   const TTreeWalkNext next = NextTreeWalkStep(lists);
   switch (next.Kind) {

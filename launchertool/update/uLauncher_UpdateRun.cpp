@@ -1,4 +1,8 @@
 // The Update button and the first steps of a run.
+#include <windows.h>
+
+#include <vector>
+
 #include "HttpAsyncContext.h"
 #include "HttpResponse.h"
 #include "MainThreadQueue.h"
@@ -6,7 +10,10 @@
 #include "maps/uMapPacker.h"
 #include "uDebugUtils.h"
 #include "uLauncher.h"
+#include "update/CommitHash.h"
+#include "update/DownloadError.h"
 #include "update/RepositoryRequests.h"
+#include "update/StepMessages.h"
 
 void TfLauncher::BTN_UpdateClick() {
   if (FLocalPath.empty() && !ChooseInstallFolder()) return;
@@ -47,6 +54,7 @@ void TfLauncher::PrepareUpdateRun(std::function<void()> firstStep) {
   FFileListToDownload.clear();
   FFullListToDownload.clear();
   FURLsToDownload.clear();
+  FExpectedBlobs.clear();
   FMapPacker = std::make_unique<TMapPacker>();
   firstStep();
   ShowWindow(ProgressBar, SW_SHOWNA);
@@ -57,8 +65,15 @@ void TfLauncher::DiscardLoadingWork() {
   // field is cleared first so nothing reaches a packer being destroyed.
   std::unique_ptr<TMapPacker> packer = std::move(FMapPacker);
   packer.reset();
+  // The new archives of maps that failed or were cancelled go with their loaders.
+  std::vector<std::wstring> unplaced;
+  for (const auto& loader : FLoadedMaps) unplaced.push_back(loader->UnplacedArchivePath());
   FLoadedMaps.clear();
+  for (const std::wstring& path : unplaced) {
+    if (!path.empty()) DeleteFileW(path.c_str());
+  }
   FPlainFilesToLoad.clear();
+  FRunPaths.clear();
 }
 
 void TfLauncher::TryGetVersion() {
@@ -72,6 +87,8 @@ void TfLauncher::OnVersionLoaded(THTTPAsyncContext& context) {
     TryFullUpdate();
     return;
   }
+  // The head goes into request paths and into .last.
+  if (!IsCommitHash(response->Result())) throw EDownloadError(kFileListFailedMessage);
   FNewCommitHash = response->Result();
   if (FNewCommitHash != FLastCommitHash) {
     GetChangesList();

@@ -29,8 +29,8 @@ def test_without_installation_no_request_and_the_install_is_required(launch, ser
     # A failed check keeps the game playable and says nothing.
     pytest.param("main", -2, {"head_status": 404}, "Ready", id="head-404"),
     pytest.param("main", -2, {"head_status": 403}, "Ready", id="head-403"),
-    # The head text is compared whole: a trailing line break reads as another commit.
-    pytest.param("main", -1, {"head_trailing_newline": True}, "UpdateOptional", id="head-with-line-break"),
+    # Only a bare commit hash is an answer: a head with a line break is a failed check.
+    pytest.param("main", -2, {"head_trailing_newline": True}, "Ready", id="head-with-line-break"),
 ])
 def test_start_up_check_decides_the_state(game_folder, launch, service, sample_repo, screenshot,
                                           channel, installed, behaviour, state):

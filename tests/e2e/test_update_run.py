@@ -66,7 +66,7 @@ def test_first_installation_fetches_the_branch_and_records_its_head(harness, gam
     assert view.text("L_Version") == "1.2.3.4"
     # One step per file fetched, map files included: the bar ended full, out of marquee mode.
     progress = view["ProgressBar"]["progress"]
-    assert (progress["min"], progress["pos"], progress["max"], progress["marquee"]) == (0, 16, 16, False)
+    assert (progress["min"], progress["pos"], progress["max"], progress["marquee"]) == (0, 17, 17, False)
 
     files = repository_files(sample_repo["path"], head)
     assert installation_differences(game_folder.path, files) == []

@@ -96,10 +96,21 @@ def _write_tree(repo: Path, files: dict) -> None:
         target.write_bytes(data)
 
 
-def _commit(repo: Path, files: dict, message: str, number: int, previous) -> str:
-    _write_tree(repo, files)
+class Submodule:
+    """A tree entry of type commit (a submodule) at a path, naming a commit of another repository."""
+
+    def __init__(self, commit: str):
+        self.commit = commit
+
+
+def _commit(repo: Path, files: dict, message: str, number: int, previous, change_list=True) -> str:
+    plain = {path: data for path, data in files.items() if not isinstance(data, Submodule)}
+    _write_tree(repo, plain)
     _git(repo, "add", "-A", ".")
-    if previous:
+    for path, data in files.items():
+        if isinstance(data, Submodule):
+            _git(repo, "update-index", "--add", "--cacheinfo", f"160000,{data.commit},{path}")
+    if previous and change_list:
         changes = _git(repo, "diff", "--cached", "--name-status", "-M", previous, "--",
                        ".", ":(exclude).upgrade")
         upgrade = repo / ".upgrade" / previous
@@ -138,6 +149,25 @@ def generate(out: Path, launcher: bytes = PLACEHOLDER_EXE, game: bytes = PLACEHO
     qa = main + [_commit(out, released(files), "Test release 4", 4, main[-1])]
     _git(out, "checkout", "-q", "main")
     return {"path": str(out), "main": main, "qa": qa}
+
+
+def generate_releases(out: Path, releases: list, without_change_list=()) -> dict:
+    """A repository whose branch main holds the given releases ({path: bytes or Submodule}, whole trees,
+    oldest first), each after the first with the change list from the one before, except the releases
+    whose index is in without_change_list (their change list is missing)."""
+    out = Path(out)
+    if out.exists():
+        if any(out.iterdir()) and not (out / ".git" / MARKER).exists():
+            raise SystemExit(f"{out} exists and is not a sample repository; not touching it")
+        shutil.rmtree(out)
+    out.mkdir(parents=True)
+    _git(out, "init", "-q", "-b", "main")
+    (out / ".git" / MARKER).touch()
+    main = []
+    for number, files in enumerate(releases, start=1):
+        main.append(_commit(out, files, f"Release {number}", number, main[-1] if main else None,
+                            change_list=number - 1 not in without_change_list))
+    return {"path": str(out), "main": main, "qa": list(main)}
 
 
 def main() -> None:

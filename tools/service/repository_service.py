@@ -59,6 +59,11 @@ def default_behaviour() -> dict:
         # repository path ("/data/config.ini": 500); the body is the public
         # service's text for that status.
         "raw_status": {},
+        # Raw files answered wrongly, by repository path: "cut" closes the
+        # connection after half the body, "long_length" announces more bytes
+        # than it sends, "wrong_bytes" sends other bytes of the right length,
+        # "drop" closes the connection without an answer.
+        "raw_fault": {},
     }
 
 
@@ -285,12 +290,38 @@ class _Handler(BaseHTTPRequestHandler):
         data = self.service.repo.blob_at(ref, file_path) if file_path else None
         if data is None:
             return self._raw_not_found()
+        fault = self.service.behaviour["raw_fault"].get("/" + file_path)
+        if fault:
+            return self._raw_fault(fault, data)
         suffix = Path(file_path).suffix.lower()
         content_type = RAW_TYPES.get(suffix)
         if content_type is None:
             content_type = TEXT_TYPE if b"\x00" not in data[:8000] else "application/octet-stream"
         sha = self.service.repo.resolve(f"{ref}:{file_path}", "blob")
         self._reply(200, data, content_type, {"ETag": f'"{sha}"', "Cache-Control": "max-age=300"})
+        return 200
+
+    def _raw_fault(self, fault, data):
+        self._record(200)
+        self.close_connection = True
+        if fault == "drop":
+            return "dropped"
+        announced = len(data)
+        if fault == "cut":
+            data = data[:len(data) // 2]
+        elif fault == "long_length":
+            announced += 1000
+        elif fault == "wrong_bytes":
+            data = bytes(b ^ 0x20 for b in data) if data else data
+        else:
+            raise ValueError(f"unknown raw fault {fault!r}")
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Length", str(announced))
+        self.send_header("Connection", "close")
+        self.end_headers()
+        self.wfile.write(data)
+        self.wfile.flush()
         return 200
 
     def _raw_status(self, status):

@@ -1,7 +1,7 @@
 """What an installation of a repository commit holds, written and compared.
 
 An installation keeps every repository file outside `.upgrade/` and the player's
-subtree, except files two folder levels deep outside `data/`; each map folder
+subtree (submodules name other repositories and are not installed); each map folder
 below `data/maps/` becomes one archive `data/maps/<map>.zip` holding the map's
 files and, instead of its image pieces `.part_<column>_<row>.<ext>`, one image
 `map.png` put together from them.
@@ -19,22 +19,23 @@ PIECE = 4000
 
 
 def repository_files(repo, commit):
-    """{path: bytes} of every file of the commit."""
-    listing = subprocess.run(["git", "-C", str(repo), "ls-tree", "-r", "-z", "--name-only", commit],
+    """{path: bytes} of every file of the commit (submodule entries left out)."""
+    listing = subprocess.run(["git", "-C", str(repo), "ls-tree", "-r", "-z", commit],
                              check=True, capture_output=True).stdout
     files = {}
-    for name in listing.decode("utf-8").split("\0"):
-        if name:
-            files[name] = subprocess.run(["git", "-C", str(repo), "cat-file", "blob", f"{commit}:{name}"],
-                                         check=True, capture_output=True).stdout
+    for record in listing.decode("utf-8").split("\0"):
+        if not record:
+            continue
+        meta, name = record.split("\t", 1)
+        if meta.split()[1] != "blob":
+            continue
+        files[name] = subprocess.run(["git", "-C", str(repo), "cat-file", "blob", f"{commit}:{name}"],
+                                     check=True, capture_output=True).stdout
     return files
 
 
 def _installed(path):
-    parts = path.split("/")
-    if parts[0] == ".upgrade" or path.startswith(PLAYER_SUBTREE):
-        return False
-    return parts[0] == "data" or len(parts) <= 2
+    return path.split("/")[0] != ".upgrade" and not path.startswith(PLAYER_SUBTREE)
 
 
 def compose_pieces(pieces):

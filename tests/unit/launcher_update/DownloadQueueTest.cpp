@@ -8,6 +8,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -307,8 +308,10 @@ class DownloadFileTest : public testing::Test {
     return text.str();
   }
   bool Exists(const std::wstring& name) { return std::filesystem::exists(FFolder / name); }
-  std::unique_ptr<TDownloadFileResponse> Response(const std::wstring& name) {
-    return std::make_unique<TDownloadFileResponse>(L"/" + name, (FFolder / name).wstring(), nullptr);
+  std::unique_ptr<TDownloadFileResponse> Response(const std::wstring& name,
+                                                  std::optional<TBlobId> expected = std::nullopt) {
+    return std::make_unique<TDownloadFileResponse>(FFolder.wstring(), L"/" + name, TSortedStringList{},
+                                                   std::move(expected), nullptr);
   }
   std::filesystem::path FFolder;
 };
@@ -342,6 +345,23 @@ TEST_F(DownloadFileTest, AWhole200ReplyReplacesTheFile) {
   }
 }
 
+TEST_F(DownloadFileTest, A200ReplyThatIsNotTheRepositorysBlobKeepsThePlayersFile) {
+  const TBlobId abc{"f2ba8f84ab5c1bce84a7b441cb1959cfc7093b7f", 3};
+  for (const char* body : {"abd", "ab", "abcd"}) {
+    auto response = Response(L"f.txt", abc);
+    response->ReceiveData(body, static_cast<uint32_t>(std::strlen(body)));
+    EXPECT_THROW(response->Complete(200), EDownloadError) << body;
+    response.reset();
+    EXPECT_EQ(Read(L"f.txt"), "old content");
+    EXPECT_FALSE(Exists(L"f.txt.download"));
+  }
+  auto response = Response(L"f.txt", abc);
+  response->ReceiveData("abc", 3);
+  response->Complete(200);
+  response.reset();
+  EXPECT_EQ(Read(L"f.txt"), "abc");
+}
+
 TEST_F(DownloadFileTest, ATransferThatNeverCompletesLeavesNoTrace) {
   auto response = Response(L"f.txt");
   response->ReceiveData("half", 4);
@@ -351,7 +371,7 @@ TEST_F(DownloadFileTest, ATransferThatNeverCompletesLeavesNoTrace) {
 }
 
 TEST_F(DownloadFileTest, AMissingFolderRaisesInsteadOfDownloading) {
-  EXPECT_THROW(Response(L"missing/f.txt"), EFCreateError);
+  EXPECT_THROW(Response(L"missing/f.txt"), EOSError);
 }
 
 }  // namespace

@@ -43,6 +43,7 @@ struct TEntry {
   std::wstring Path;
   std::string Content;  // files: the repository's content
   bool Folder = false;
+  std::wstring Type = {};  // another entry type ("commit": a submodule)
 };
 
 std::wstring FolderURL(const std::wstring& path) { return L"https://api.test/trees/" + path; }
@@ -54,7 +55,9 @@ std::wstring TreeBody(const std::vector<TEntry>& entries, const std::wstring& sh
     const TEntry& e = entries[i];
     if (i) body += L",";
     body += L"{\"path\":\"" + e.Path + L"\",\"mode\":\"100644\",";
-    if (e.Folder) {
+    if (!e.Type.empty()) {
+      body += L"\"type\":\"" + e.Type + L"\",\"sha\":\"" + Widen(BlobSha("a commit")) + L"\",";
+    } else if (e.Folder) {
       body += L"\"type\":\"tree\",\"sha\":\"" + Widen(BlobSha("a folder")) + L"\",";
     } else {
       body += L"\"type\":\"blob\",\"sha\":\"" + Widen(BlobSha(e.Content)) + L"\",\"size\":" +
@@ -117,7 +120,8 @@ class TreeWalkTest : public testing::Test {
     ApplyTreeListing(Reply(entries), folder, FLauncher.FLocalPath, Lists());
   }
   TTreeWalkLists Lists() {
-    return {FLauncher.FFileListToDownload, FLauncher.FFullListToDownload, FLauncher.FURLsToDownload};
+    return {FLauncher.FFileListToDownload, FLauncher.FFullListToDownload, FLauncher.FURLsToDownload,
+            FLauncher.FExpectedBlobs};
   }
 
   fs::path FRoot;
@@ -164,16 +168,21 @@ TEST_F(TreeWalkTest, RootListingQueuesFoldersButTheChangeLists) {
               {L"new.txt", "fresh"}});
   EXPECT_EQ(AsSet(FLauncher.FFileListToDownload), (TPaths{L"/changed.txt", L"/new.txt"}));
   EXPECT_EQ(AsSet(FLauncher.FFullListToDownload), (TPaths{L"/Launcher.exe", L"/changed.txt", L"/new.txt"}));
-  const TFolderQueue queued = {
-      {FolderURL(L".Upgrade"), L"/.Upgrade"}, {FolderURL(L"data"), L"/data"}, {FolderURL(L"bin"), L"/bin"}};
+  // Folders other than /data are listed whole: nothing below them is left unlisted.
+  const TFolderQueue queued = {{FolderURL(L".Upgrade") + L"?recursive=1", L"/.Upgrade"},
+                               {FolderURL(L"data"), L"/data"},
+                               {FolderURL(L"bin") + L"?recursive=1", L"/bin"}};
   EXPECT_EQ(FLauncher.FURLsToDownload, queued);
+  // Every file to fetch carries the blob it must turn out to be.
+  EXPECT_EQ(FLauncher.FExpectedBlobs.size(), 2u);
+  EXPECT_EQ(FLauncher.FExpectedBlobs.at(L"/NEW.TXT").Size, 5);
 
   // Folders go in the order they came; the last takes the place of the one taken.
   const TTreeWalkNext next = NextTreeWalkStep(Lists());
   EXPECT_EQ(next.Kind, TTreeWalkNext::twListFolder);
   EXPECT_EQ(next.Folder, L"/.Upgrade");
-  EXPECT_EQ(next.URL, FolderURL(L".Upgrade"));
-  const TFolderQueue left = {{FolderURL(L"bin"), L"/bin"}, {FolderURL(L"data"), L"/data"}};
+  EXPECT_EQ(next.URL, FolderURL(L".Upgrade") + L"?recursive=1");
+  const TFolderQueue left = {{FolderURL(L"bin") + L"?recursive=1", L"/bin"}, {FolderURL(L"data"), L"/data"}};
   EXPECT_EQ(FLauncher.FURLsToDownload, left);
 }
 
@@ -212,6 +221,32 @@ TEST_F(TreeWalkTest, MapFilesAreComparedWithTheMembersOfTheLocalArchive) {
   EXPECT_EQ(AsSet(FLauncher.FFullListToDownload),
             (TPaths{L"/data/maps/north.zip", L"/data/maps/east.zip", L"/data/maps/south.zip",
                     L"/data/maps/readme.txt"}));
+}
+
+TEST_F(TreeWalkTest, RecursiveListingsListDeepFilesAndSkipSubmodules) {
+  WriteLocal(L"/bin/sub/deep.dll", "deep");
+  Apply(L"/bin", {{L"sub", "", true},
+                  {L"sub/deep.dll", "deep"},
+                  {L"sub/new.dll", "new"},
+                  {L"engine", "", false, L"commit"},
+                  {L"sub/vendor", "", false, L"commit"}});
+  EXPECT_EQ(AsSet(FLauncher.FFileListToDownload), TPaths{L"/bin/sub/new.dll"});
+  EXPECT_EQ(AsSet(FLauncher.FFullListToDownload), (TPaths{L"/bin/sub/deep.dll", L"/bin/sub/new.dll"}));
+  EXPECT_TRUE(FLauncher.FURLsToDownload.empty());
+}
+
+TEST_F(TreeWalkTest, DamagedArchivesCountAsAbsent) {
+  WriteLocal(L"/data/maps/north.zip", "PK\x03\x04 not an archive any more");
+  // A real archive whose member data is broken: that member is fetched, the intact one is not.
+  WriteArchive(L"/data/maps/south.zip", {{L"a.txt", std::string(4000, 'a')}, {L"b.txt", "intact"}});
+  std::string bytes = ReadLocal(L"/data/maps/south.zip");
+  bytes[40] = static_cast<char>(bytes[40] ^ 0x55);
+  WriteLocal(L"/data/maps/south.zip", bytes);
+  Apply(L"/data/maps", {{L"north/settings.ini", "[main]"},
+                        {L"south/a.txt", std::string(4000, 'a')},
+                        {L"south/b.txt", "intact"}});
+  EXPECT_EQ(AsSet(FLauncher.FFileListToDownload),
+            (TPaths{L"/data/maps/north/settings.ini", L"/data/maps/south/a.txt"}));
 }
 
 TEST_F(TreeWalkTest, PlayerSubtreeIsNeitherFetchedNorListed) {

@@ -1,0 +1,135 @@
+// The rules that decide whether a download may replace an installed file,
+// and the names it is kept under until then.
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "Exceptions.h"
+#include "update/CommitHash.h"
+#include "update/DownloadError.h"
+#include "update/TemporaryFiles.h"
+#include "update/VerifiedResponse.h"
+#include "window/SortedStringList.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kAbcSha[] = "f2ba8f84ab5c1bce84a7b441cb1959cfc7093b7f";
+
+TEST(DownloadTrust, ReceivedBodyMustBeWhatWasAnnouncedAndExpected) {
+  const TBlobId abc{kAbcSha, 3};
+  const struct {
+    const char* what;
+    std::optional<int64_t> announced;
+    int64_t received;
+    std::optional<TBlobId> expected;
+    const char* receivedSha;
+    const wchar_t* error;  // start of the message, null: accepted
+  } cases[] = {
+      {"announced and received", 3, 3, std::nullopt, "", nullptr},
+      {"no length announced, no blob known", std::nullopt, 7, std::nullopt, "", nullptr},
+      {"the expected blob", 3, 3, abc, kAbcSha, nullptr},
+      {"cut short", 10, 4, std::nullopt, "", L"Ошибка загрузки файла /a.txt: получено 4 байт из 10."},
+      {"longer than announced", 3, 5, std::nullopt, "", L"Ошибка загрузки файла /a.txt: получено 5 байт из 3."},
+      {"announced wrongly, blob size differs", 4, 4, abc, "", L"Ошибка загрузки файла /a.txt: получено 4 байт вместо 3."},
+      {"right length, other bytes", 3, 3, abc, "0000000000000000000000000000000000000000",
+       L"Ошибка загрузки файла /a.txt: файл повреждён"},
+  };
+  for (const auto& c : cases) {
+    TReceivedBody body;
+    body.Announced = c.announced;
+    body.Received = c.received;
+    body.Expected = c.expected;
+    body.ReceivedSha = c.receivedSha;
+    if (!c.error) {
+      EXPECT_NO_THROW(CheckReceivedBody(L"/a.txt", body)) << c.what;
+      continue;
+    }
+    try {
+      CheckReceivedBody(L"/a.txt", body);
+      ADD_FAILURE() << c.what << ": accepted";
+    } catch (const EDownloadError& e) {
+      EXPECT_EQ(e.Message().rfind(c.error, 0), 0u) << c.what;
+    }
+  }
+}
+
+TEST(DownloadTrust, PathsCompareWithEveryAlphabetFolded) {
+  const struct {
+    const wchar_t* a;
+    const wchar_t* b;
+    bool same;
+  } cases[] = {
+      {L"/data/Файл.txt", L"/data/файл.txt", true},
+      {L"/DATA/ЁЛКА/Ω.txt", L"/data/ёлка/ω.txt", true},
+      {L"/data/maps/North/a", L"/data/maps/north/A", true},
+      {L"/data/файл.txt", L"/data/фаил.txt", false},
+      {L"/data/a.txt", L"/data/a.txt.download", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ComparePathsNoCase(c.a, c.b) == 0, c.same) << c.a << L" " << c.b;
+  }
+  // One file, one entry: a case-only rename leaves a single download, no deletion of it.
+  TSortedStringList list{L"/data/Файл.txt"};
+  EXPECT_FALSE(list.insert(L"/data/файл.txt").second);
+  EXPECT_EQ(list.erase(L"/DATA/ФАЙЛ.TXT"), 1u);
+}
+
+TEST(DownloadTrust, HeadCommitIsFortyHexadecimalDigits) {
+  EXPECT_TRUE(IsCommitHash(L"0123456789abcdef0123456789ABCDEF01234567"));
+  for (const wchar_t* text : {L"", L"0123456789abcdef0123456789abcdef0123456",
+                              L"0123456789abcdef0123456789abcdef01234567\n",
+                              L"0123456789abcdef0123456789abcdef0123456g", L"../../../../../../../../../../x"}) {
+    EXPECT_FALSE(IsCommitHash(text)) << text;
+  }
+}
+
+class TemporaryFilesTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    FRoot = fs::path(temp) / (L"veldra-temp-" + std::to_wstring(GetCurrentProcessId()));
+    fs::remove_all(FRoot);
+    fs::create_directories(FRoot / "data" / "maps");
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(FRoot, ignored);
+  }
+  void Write(const std::wstring& name, const std::string& content) {
+    std::ofstream(FRoot / fs::path(name.substr(1)), std::ios::binary) << content;
+  }
+  std::string Read(const std::wstring& name) {
+    std::ifstream in(FRoot / fs::path(name.substr(1)), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  std::wstring Claim(const std::wstring& path, const TSortedStringList& runPaths) {
+    const std::wstring local = ClaimTemporaryFile(FRoot.wstring(), path, runPaths);
+    return local.substr(FRoot.wstring().size());
+  }
+  fs::path FRoot;
+};
+
+TEST_F(TemporaryFilesTest, NamesNeverTakeAnInstalledFileOrOneTheRunFetches) {
+  EXPECT_EQ(Claim(L"/data/a.txt", {}), L"/data/a.txt.download");
+  // Taken now: the next download of the same file gets another name.
+  EXPECT_EQ(Claim(L"/data/a.txt", {}), L"/data/a.txt.1.download");
+
+  // An installed repository file of that name stays as it was.
+  Write(L"/data/x.txt.download", "installed");
+  EXPECT_EQ(Claim(L"/data/x.txt", {}), L"/data/x.txt.1.download");
+  EXPECT_EQ(Read(L"/data/x.txt.download"), "installed");
+
+  // A file this run fetches later is not there yet, but its name is reserved.
+  const TSortedStringList runPaths{L"/data/maps/north.download", L"/data/maps/North.1.download"};
+  EXPECT_EQ(Claim(L"/data/maps/north", runPaths), L"/data/maps/north.2.download");
+}
+
+}  // namespace
