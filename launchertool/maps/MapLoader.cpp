@@ -3,6 +3,8 @@
 // temporary files and from there onto the canvas.
 #include "maps/MapLoader.h"
 
+#include <windows.h>
+
 #include <optional>
 
 #include "HttpAsyncContext.h"
@@ -40,8 +42,17 @@ void TMapLoader::CheckNames() const {
       throw EDownloadError(L"Недопустимое имя файла карты: " + FMapName + L"/" + name + L"!");
 }
 
+void TMapLoader::DiscardArchive() {
+  try {
+    FSavedZip.reset();
+  } catch (...) {
+  }
+  if (!FSavedZipPath.empty() && !FArchivePlaced) DeleteFileW(FSavedZipPath.c_str());
+}
+
 void TMapLoader::FailStep() {
   std::shared_ptr<Exception> e = CurrentExceptionAsObject();
+  DiscardArchive();
   // The window learns of the failure before the unit comes back, so that a
   // finishing step this may trigger already sees the run failed.
   if (!e->Is<EAbort>()) FHost->ReportRunFailure(e);
@@ -130,6 +141,7 @@ void TMapLoader::FileLoaded(int32_t status, const wchar_t* endText, const TVerif
                             const std::function<void(const std::wstring&)>& keep) {
   if (FHost->IsError()) {
     LogUpdate(L"Cancel map loading: " + FMapName);
+    DiscardArchive();
     FHost->EndLoadingStep();
     return;
   }

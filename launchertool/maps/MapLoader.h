@@ -67,6 +67,8 @@ class TMapLoader {
   // Inside a catch: hands the failure to the window, then gives back the
   // map's unit of open work.
   [[noreturn]] void FailStep();
+  // A map that failed or was cancelled: its new archive goes at once.
+  void DiscardArchive();
   void CheckNames() const;
   std::wstring CurrentName() const { return FLoadOrder[static_cast<size_t>(FCurrentIndex)]; }
   std::wstring MapsFolder() const;

@@ -38,6 +38,7 @@ void TMapLoader::PackMap() {
     Pack();
   } catch (...) {
     EndOpenMember(FSavedZip.get());
+    DiscardArchive();
     std::shared_ptr<Exception> e = CurrentExceptionAsObject();
     // Reported before the unit comes back, so that a finishing step this
     // may trigger already sees the run failed.
@@ -72,9 +73,10 @@ void TMapLoader::Pack() {
     std::unique_ptr<TGraphic> image = format->Create();
     image->Assign(std::make_unique<TRawCanvasRowSource>(*FBitmapRawStream, FWidth, FHeight));
     if (FHost->IsError()) {
-      // Cancelled: <map>.zip stays, <map>.download waits for the loader's end.
+      // Cancelled: <map>.zip stays as it was, the new archive goes.
       image.reset();
       FSavedZip->EndAddFile();
+      DiscardArchive();
       return;
     }
     image->SaveToStream(*member);

@@ -20,12 +20,7 @@ TMapArchiveLookup::~TMapArchiveLookup() = default;
 
 bool TMapArchiveLookup::MemberMatches(const std::wstring& archiveFileName, const std::wstring& memberName,
                                       const TTreeEntry& entry) {
-  if (archiveFileName != FFileName) {
-    FArchive.reset();
-    FFileName = archiveFileName;
-    FArchive = OpenIfIntact(archiveFileName);
-  }
-  if (!FArchive) return false;
+  if (!Select(archiveFileName)) return false;
   const int index = FArchive->IndexOf(memberName);
   if (index < 0) return false;
   try {
@@ -40,6 +35,22 @@ bool TMapArchiveLookup::MemberMatches(const std::wstring& archiveFileName, const
     LogMessage(L"Update", L"Damaged member " + memberName + L" of " + archiveFileName + L": " + e.Message());
     return false;
   }
+}
+
+bool TMapArchiveLookup::Select(const std::wstring& archiveFileName) {
+  if (archiveFileName != FFileName) {
+    FArchive.reset();
+    FFileName = archiveFileName;
+    FArchive = OpenIfIntact(archiveFileName);
+  }
+  return FArchive != nullptr;
+}
+
+std::vector<std::wstring> TMapArchiveLookup::MemberNames(const std::wstring& archiveFileName) {
+  std::vector<std::wstring> names;
+  if (!Select(archiveFileName)) return names;
+  for (int index = 0; index < FArchive->FileCount(); ++index) names.push_back(FArchive->FileName(index));
+  return names;
 }
 
 std::unique_ptr<TCustomZipFile> TMapArchiveLookup::OpenIfIntact(const std::wstring& fileName) {

@@ -4,6 +4,7 @@
 // with its members.
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Streams.h"
 #include "update/TreeReply.h"
@@ -28,9 +29,13 @@ class TMapArchiveLookup {
 
   // False when the archive or the member is missing, damaged or differs.
   bool MemberMatches(const std::wstring& archiveFileName, const std::wstring& memberName, const TTreeEntry& entry);
+  // The member names of an intact archive; none for a missing or damaged one.
+  std::vector<std::wstring> MemberNames(const std::wstring& archiveFileName);
 
  private:
   static std::unique_ptr<TCustomZipFile> OpenIfIntact(const std::wstring& fileName);
+  // Makes archiveFileName the open archive; false when it is missing or damaged.
+  bool Select(const std::wstring& archiveFileName);
 
   std::wstring FFileName;
   std::unique_ptr<TCustomZipFile> FArchive;  // null: FFileName does not exist

@@ -1,10 +1,20 @@
 #include "update/TreeWalk.h"
 
+#include <map>
+
 #include "update/BlobCompare.h"
 #include "update/RepositoryPaths.h"
 #include "update/WalkedPaths.h"
 
 namespace {
+
+// The image packing assembles from the pieces; no repository file.
+bool IsAssembledImageName(const std::wstring& name) {
+  for (const wchar_t* image : {L"map.bmp", L"map.jpg", L"map.png"}) {
+    if (EqualsNoCase(name, image)) return true;
+  }
+  return false;
+}
 
 constexpr wchar_t kUpgradeFolder[] = L".upgrade";
 constexpr wchar_t kDataFolder[] = L"/data";
@@ -42,6 +52,8 @@ bool SplitMapPath(const std::wstring& path, std::wstring& archive, std::wstring&
 void ApplyTreeListing(const TTreeReply& reply, const std::wstring& folder, const std::wstring& localPath,
                       const TTreeWalkLists& lists) {
   TMapArchiveLookup archives;
+  // The members each map of this listing defines, by archive.
+  std::map<std::wstring, TSortedStringList, TCaseInsensitiveLess> mapMembers;
   const auto fetch = [&lists](const std::wstring& path, const TTreeEntry& entry) {
     lists.ToDownload.insert(path);
     lists.Blobs[path] = TBlobId{entry.Sha, entry.Size};
@@ -58,6 +70,7 @@ void ApplyTreeListing(const TTreeReply& reply, const std::wstring& folder, const
     std::wstring archive, member;
     if (SplitMapPath(path, archive, member)) {
       lists.FullList.insert(archive);
+      mapMembers[archive].insert(member);
       if (!archives.MemberMatches(localPath + archive, member, entry)) fetch(path, entry);
       continue;
     }
@@ -65,11 +78,20 @@ void ApplyTreeListing(const TTreeReply& reply, const std::wstring& folder, const
     lists.FullList.insert(path);
     if (!LocalFileMatches(localPath + path, entry)) fetch(path, entry);
   }
+  // A member the head no longer has would be carried over by packing.
+  for (const auto& [archive, members] : mapMembers) {
+    const std::wstring folder = archive.substr(0, archive.size() - 4) + L"/";
+    for (const std::wstring& name : archives.MemberNames(localPath + archive)) {
+      if (!members.count(name) && !IsAssembledImageName(name)) lists.ToDelete.insert(folder + name);
+    }
+  }
 }
 
 TTreeWalkNext NextTreeWalkStep(const TTreeWalkLists& lists) {
   if (lists.Folders.empty())
-    return {lists.ToDownload.empty() ? TTreeWalkNext::twNothingToLoad : TTreeWalkNext::twBeginLoading, {}, {}};
+    return {lists.ToDownload.empty() && lists.ToDelete.empty() ? TTreeWalkNext::twNothingToLoad
+                                                                : TTreeWalkNext::twBeginLoading,
+            {}, {}};
   // The first folder queued goes next; the last one takes its place.
   std::swap(lists.Folders.front(), lists.Folders.back());
   std::pair<std::wstring, std::wstring> next = std::move(lists.Folders.back());

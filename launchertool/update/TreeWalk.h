@@ -19,6 +19,8 @@ struct TTreeWalkLists {
   TFolderQueue& Folders;
   // The blob of every file put on ToDownload.
   TExpectedBlobs& Blobs;
+  // Members of local map archives that the head's map folders no longer hold.
+  TSortedStringList& ToDelete;
 };
 
 // The packed archive of the map a file below "/data/maps/" belongs to, and

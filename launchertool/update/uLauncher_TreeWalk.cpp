@@ -94,7 +94,7 @@ void HandleTreeReply(TfLauncher& launcher, int32_t status, const std::wstring& b
   // A shortened listing would leave installed files off the full list.
   if (reply.Truncated) FailTreeListing(launcher, kFileListFailedMessage);
   const TTreeWalkLists lists{launcher.FFileListToDownload, launcher.FFullListToDownload, launcher.FURLsToDownload,
-                             launcher.FExpectedBlobs};
+                             launcher.FExpectedBlobs, launcher.FFileListToDelete};
   ApplyTreeListing(reply, folder, launcher.FLocalPath, lists);
   const TTreeWalkNext next = NextTreeWalkStep(lists);
   switch (next.Kind) {

@@ -50,6 +50,9 @@ const wchar_t* UpdateNoticeText() { return kUpdateNotice; }
 TfLauncher::TfLauncher() = default;
 
 TfLauncher::~TfLauncher() {
+  // The packer stops before the loaders it packs go, and unfinished map
+  // archives are removed with them.
+  DiscardLoadingWork();
   if (FHandle) DestroyWindow(FHandle);
   if (FTaskbar) FTaskbar->Release();
 }

@@ -31,6 +31,9 @@ def files_neither_before_nor_head(folder, before, head_files):
     for path in sorted(set(before) | set(now)):
         if path in now and now[path] == before.get(path):
             continue
+        # The write-access probe before a run leaves an empty record: nothing installed.
+        if path == ".last" and path not in before and now[path] == b"":
+            continue
         if path in plain and now.get(path) == plain[path]:
             continue
         if path in maps and path in now and not _archive_differences(Path(folder) / path, path, maps[path]):
@@ -97,14 +100,13 @@ def test_a_failed_download_changes_nothing_it_touched_and_says_so(game_folder, l
     text = run_update(launcher, "UpdateRequired")
     assert text.startswith(message) and text.strip(), text
     launcher.wait_view(lambda v: v.enabled("BTN_Exit"), what="Exit enabled after the failure")
+    launcher.click("BTN_Exit")
+    assert launcher.wait_exit() == 0
+    # What the player is left with: no temporary file, each file as before or as in the head.
     head_files = repository_files(sample_repo["path"], sample_repo["main"][-1])
     assert files_neither_before_nor_head(game_folder.path, before, head_files) == []
     assert (game_folder.path / kept.lstrip("/")).read_bytes() == before[kept.lstrip("/")]
-    assert not (game_folder.path / ".last").exists()
-    launcher.click("BTN_Exit")
-    assert launcher.wait_exit() == 0
-    # Temporary files went with their failed downloads.
-    assert not [p for p in snapshot(game_folder.path) if p.endswith(".download")]
+    assert (game_folder.path / ".last").read_bytes() == b""
 
 
 def test_a_stale_change_list_chain_gives_way_to_the_walk_entirely(game_folder, launch, harness):

@@ -121,7 +121,7 @@ class TreeWalkTest : public testing::Test {
   }
   TTreeWalkLists Lists() {
     return {FLauncher.FFileListToDownload, FLauncher.FFullListToDownload, FLauncher.FURLsToDownload,
-            FLauncher.FExpectedBlobs};
+            FLauncher.FExpectedBlobs, FLauncher.FFileListToDelete};
   }
 
   fs::path FRoot;
@@ -217,10 +217,14 @@ TEST_F(TreeWalkTest, MapFilesAreComparedWithTheMembersOfTheLocalArchive) {
   EXPECT_EQ(AsSet(FLauncher.FFileListToDownload),
             (TPaths{L"/data/maps/north/info/about.txt", L"/data/maps/north/.part_0_0.png",
                     L"/data/maps/south/settings.ini"}));
+  // A member the head's map folder no longer holds is dropped; the assembled image stays.
+  WriteArchive(L"/data/maps/west.zip", {{L"old.txt", "gone"}, {L"map.png", "image"}, {L"keep.txt", "k"}});
+  Apply(L"/data/maps", {{L"west/keep.txt", "k"}});
+  EXPECT_EQ(AsSet(FLauncher.FFileListToDelete), TPaths{L"/data/maps/west/old.txt"});
   // One archive per map, also for a map with nothing to fetch; no member names.
   EXPECT_EQ(AsSet(FLauncher.FFullListToDownload),
             (TPaths{L"/data/maps/north.zip", L"/data/maps/east.zip", L"/data/maps/south.zip",
-                    L"/data/maps/readme.txt"}));
+                    L"/data/maps/readme.txt", L"/data/maps/west.zip"}));
 }
 
 TEST_F(TreeWalkTest, RecursiveListingsListDeepFilesAndSkipSubmodules) {
