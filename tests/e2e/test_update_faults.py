@@ -217,3 +217,26 @@ def test_a_self_update_served_wrong_bytes_keeps_the_running_launcher(game_folder
         assert not [p for p in harness.driver.processes() if p["path"].lower() == exe]
     finally:
         server.stop()
+
+
+def test_a_launcher_restarted_for_a_blob_never_restarts_for_it_again(game_folder, launch, harness):
+    """A cache that keeps serving the old launcher after a restart for the new one must not make the
+    launcher restart itself for ever: the restarted process says so and stops."""
+    import hashlib
+    newer = harness.launcher_exe.read_bytes() + b"\0" * 512
+    blob = hashlib.sha1(b"blob %d\0" % len(newer) + newer).hexdigest()
+    releases = [{"data/a.txt": b"a1\n"}, {"data/a.txt": b"a2\n"}]
+    repo, server = release_repository(harness, "restart-loop", releases, launcher=newer)
+    try:
+        write_installation(game_folder.path, repository_files(repo["path"], repo["main"][0]))
+        (game_folder.path / "Launcher.exe").write_bytes(harness.launcher_exe.read_bytes())
+        game_folder.write_last(repo["main"][0], "main")
+        before = snapshot(game_folder.path)
+        launcher = launch(endpoint=server.url, env={"VELDRA_LAUNCHER_RESTARTED_FOR": blob})
+        text = run_update(launcher, "UpdateOptional")
+        assert text.startswith("Не удалось обновить лаунчер"), text
+        assert snapshot(game_folder.path) == before
+        assert not [r for r in server.requests("/ORMUND42/") if r["path"].endswith("/Launcher.exe")]
+        assert not launcher.exited()
+    finally:
+        server.stop()
