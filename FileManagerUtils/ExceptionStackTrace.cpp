@@ -10,27 +10,11 @@ namespace {
 
 constexpr unsigned kStackSlots = TStackInfo::MaxReturnAddresses + 1;
 
-// One RunGuarded call in progress on a thread; the innermost is the thread's
-// TLS value and links to the one it is nested in. The handler fills the fault
-// fields; it may not allocate, since the fault may have hit the heap itself.
-struct TGuardFrame {
-  void* Jump[5];  // __builtin_setjmp buffer
-  TGuardFrame* Outer = nullptr;
-  void* SehList = nullptr;  // i686: the thread's handler chain when the guard began
-  DWORD Code = 0;
-  uintptr_t Address = 0;
-  ULONG_PTR Info[2] = {};
-  DWORD InfoCount = 0;
-  uintptr_t Stack[kStackSlots] = {};
-  unsigned StackCount = 0;
-};
-
 struct TRange {
   uintptr_t Begin = 0, End = 0;
   bool Contains(uintptr_t a) const { return a >= Begin && a < End; }
 };
 
-DWORD gTlsIndex = TLS_OUT_OF_INDEXES;
 // The program's own module and the C runtime it calls for memcpy and friends.
 TRange gCodeRanges[3];
 
@@ -127,40 +111,6 @@ unsigned WalkFromContext(const CONTEXT& fault, uintptr_t* out) {
   return n;
 }
 
-// Where a faulting thread resumes: back to the innermost guard's frame.
-[[noreturn]] __attribute__((noinline)) void ResumeAtGuard() {
-  auto* frame = static_cast<TGuardFrame*>(TlsGetValue(gTlsIndex));
-  __builtin_longjmp(frame->Jump, 1);
-}
-
-LONG CALLBACK OnProcessorFault(EXCEPTION_POINTERS* info) {
-  DWORD lastError = GetLastError();  // TlsGetValue resets it
-  auto* frame = static_cast<TGuardFrame*>(TlsGetValue(gTlsIndex));
-  SetLastError(lastError);
-  const EXCEPTION_RECORD* rec = info->ExceptionRecord;
-  auto address = reinterpret_cast<uintptr_t>(rec->ExceptionAddress);
-  if (!frame || !IsProcessorFault(rec->ExceptionCode) || !InOwnCode(address)) return EXCEPTION_CONTINUE_SEARCH;
-
-  frame->Code = rec->ExceptionCode;
-  frame->Address = address;
-  frame->InfoCount = rec->NumberParameters < 2 ? rec->NumberParameters : 2;
-  for (DWORD i = 0; i < frame->InfoCount; ++i) frame->Info[i] = rec->ExceptionInformation[i];
-  frame->StackCount = WalkFromContext(*info->ContextRecord, frame->Stack);
-
-  // Resume in ResumeAtGuard on fresh stack space below the faulting frame, as
-  // if it had been called there (return-address slot, aligned like a call).
-  CONTEXT* ctx = info->ContextRecord;
-#if defined(__x86_64__)
-  ctx->Rsp = ((ctx->Rsp - 256) & ~static_cast<DWORD64>(15)) - 8;
-  ctx->Rip = reinterpret_cast<DWORD64>(&ResumeAtGuard);
-#else
-  ctx->Esp = ((ctx->Esp - 256) & ~static_cast<DWORD>(15)) - 4;
-  ctx->Eip = reinterpret_cast<DWORD>(&ResumeAtGuard);
-#endif
-  ctx->EFlags &= ~0x400u;  // direction flag clear, as compiled code expects
-  return EXCEPTION_CONTINUE_EXECUTION;
-}
-
 std::wstring ModuleBaseName(uintptr_t address) {
   HMODULE module = nullptr;
   if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
@@ -173,28 +123,49 @@ std::wstring ModuleBaseName(uintptr_t address) {
   return cut == std::wstring::npos ? name : name.substr(cut + 1);
 }
 
-[[noreturn]] void RaiseFault(const TGuardFrame& frame) {
+// The exception object that describes a fault, its stack starting at the
+// faulting instruction.
+std::unique_ptr<Exception> DescribeFault(const EXCEPTION_RECORD& rec, const CONTEXT& context) {
+  uintptr_t addresses[kStackSlots] = {};
+  const unsigned count = WalkFromContext(context, addresses);
   TStackInfo stack;
-  stack.Addresses.assign(frame.Stack, frame.Stack + frame.StackCount);
-  if (frame.Code == EXCEPTION_ACCESS_VIOLATION && frame.InfoCount == 2) {
-    const wchar_t* operation = frame.Info[0] == 1 ? L"Write" : frame.Info[0] == 8 ? L"Execution" : L"Read";
-    EAccessViolation e(L"Access violation at address " + FormatAddress(frame.Address) + L" in module '" +
-                       ModuleBaseName(frame.Address) + L"'. " + operation + L" of address " +
-                       FormatAddress(frame.Info[1]));
-    e.SetStackInfo(std::move(stack));
-    throw e;
+  stack.Addresses.assign(addresses, addresses + count);
+  const auto address = reinterpret_cast<uintptr_t>(rec.ExceptionAddress);
+  std::unique_ptr<Exception> e;
+  if (rec.ExceptionCode == EXCEPTION_ACCESS_VIOLATION && rec.NumberParameters >= 2) {
+    const ULONG_PTR kind = rec.ExceptionInformation[0];
+    const wchar_t* operation = kind == 1 ? L"Write" : kind == 8 ? L"Execution" : L"Read";
+    e = std::make_unique<EAccessViolation>(L"Access violation at address " + FormatAddress(address) +
+                                           L" in module '" + ModuleBaseName(address) + L"'. " + operation +
+                                           L" of address " + FormatAddress(rec.ExceptionInformation[1]));
+  } else {
+    e = std::make_unique<EExternalException>(L"External exception " + FormatAddress(rec.ExceptionCode));
   }
-  EExternalException e(L"External exception " + FormatAddress(frame.Code));
-  e.SetStackInfo(std::move(stack));
-  throw e;
+  e->SetStackInfo(std::move(stack));
+  return e;
 }
+
+LONG CALLBACK OnProcessorFault(EXCEPTION_POINTERS* info) {
+  const EXCEPTION_RECORD* rec = info->ExceptionRecord;
+  auto address = reinterpret_cast<uintptr_t>(rec->ExceptionAddress);
+  if (!IsProcessorFault(rec->ExceptionCode) || !InOwnCode(address)) return EXCEPTION_CONTINUE_SEARCH;
+  // Best effort: the heap may be what failed, so the log may not make it.
+  try {
+    LogError(*DescribeFault(*rec, *info->ContextRecord));
+  } catch (...) {
+  }
+  TerminateProcess(GetCurrentProcess(), rec->ExceptionCode);
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+
+// Installed with the program's start, before any thread of its own runs.
+[[maybe_unused]] const bool gInstalled = (InstallExceptionStackTrace(), true);
 
 }  // namespace
 
 void InstallExceptionStackTrace() {
   static std::once_flag once;
   std::call_once(once, [] {
-    gTlsIndex = TlsAlloc();
     HMODULE own = nullptr;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                        reinterpret_cast<LPCWSTR>(&InstallExceptionStackTrace), &own);
@@ -206,41 +177,9 @@ void InstallExceptionStackTrace() {
   });
 }
 
-void RunGuarded(const std::function<void()>& body) {
-  InstallExceptionStackTrace();
-  if (gTlsIndex == TLS_OUT_OF_INDEXES) {
-    body();
-    return;
-  }
-  TGuardFrame frame;
-  frame.Outer = static_cast<TGuardFrame*>(TlsGetValue(gTlsIndex));
-#if defined(__i386__)
-  frame.SehList = ThreadInfoBlock()->ExceptionList;
-#endif
-  if (__builtin_setjmp(frame.Jump) == 0) {
-    TlsSetValue(gTlsIndex, &frame);
-    try {
-      body();
-    } catch (...) {
-      TlsSetValue(gTlsIndex, frame.Outer);
-      throw;
-    }
-    TlsSetValue(gTlsIndex, frame.Outer);
-    return;
-  }
-  // Back from ResumeAtGuard after a fault inside body.
-#if defined(__i386__)
-  // Handler records of the abandoned frames must not stay on the chain.
-  ThreadInfoBlock()->ExceptionList =
-      static_cast<_EXCEPTION_REGISTRATION_RECORD*>(frame.SehList);
-#endif
-  TlsSetValue(gTlsIndex, frame.Outer);
-  RaiseFault(frame);
-}
-
 std::shared_ptr<Exception> CallAtBoundary(const std::function<void()>& body) noexcept {
   try {
-    RunGuarded(body);
+    body();
     return nullptr;
   } catch (...) {
     return CurrentExceptionAsObject();

@@ -50,8 +50,7 @@ void HandleEscaped(const Exception& e) {
 
 void RunOne(TQueuedCall& call) {
   try {
-    // Guarded, so that a fault in a queued call is reported like any failure.
-    RunGuarded(call);
+    call();
   } catch (const EAbort&) {
     // Silent by design.
   } catch (...) {

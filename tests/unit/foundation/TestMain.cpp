@@ -1,13 +1,17 @@
 // The test program doubles as the child process of the process-helper tests:
 // with FOUNDATION_PROBE_OUTPUT set it writes its command line (UTF-16) to that
 // file, waits for the named event FOUNDATION_PROBE_WAIT if given, and exits
-// with FOUNDATION_PROBE_EXIT (default 0) instead of running the tests.
+// with FOUNDATION_PROBE_EXIT (default 0) instead of running the tests. With
+// FOUNDATION_PROBE_FAULT set it faults on purpose instead.
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <memory>
 #include <string>
+#include <thread>
 
 #include "ProbeChild.h"
+#include "uDebugUtils.h"
 
 namespace {
 
@@ -44,11 +48,39 @@ int RunAsProbe(const std::wstring& output) {
   return exitText.empty() ? 0 : _wtoi(exitText.c_str());
 }
 
+// An address no program maps: reads and writes there fault.
+volatile uintptr_t gBadAddress = 0x10;
+
+int RunAsFaultingProbe(const std::wstring& request) {
+  const size_t bar = request.find(L'|');
+  const std::wstring kind = request.substr(0, bar);
+  SetGlobalLogger(std::make_unique<TLogger>(request.substr(bar + 1), 0x80000));
+  if (kind == L"read") {
+    volatile int value = *reinterpret_cast<volatile int*>(gBadAddress);
+    (void)value;
+  } else if (kind == L"write") {
+    *reinterpret_cast<volatile int*>(gBadAddress) = 1;
+  } else if (kind == L"divide") {
+    volatile int zero = 0;
+    volatile int value = 7 / zero;
+    (void)value;
+  } else if (kind == L"thread") {
+    std::thread([] {
+      volatile int value = *reinterpret_cast<volatile int*>(gBadAddress);
+      (void)value;
+    }).join();
+  }
+  LogMessage(L"Test", L"carried on");
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::wstring output = Env(kProbeOutputVariable);
   if (!output.empty()) return RunAsProbe(output);
+  std::wstring fault = Env(kFaultVariable);
+  if (!fault.empty()) return RunAsFaultingProbe(fault);
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
