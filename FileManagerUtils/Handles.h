@@ -2,6 +2,7 @@
 // One move-only owner per kind of system handle; an empty owner holds its
 // invalid value and releases nothing.
 #include <windows.h>
+#include <objbase.h>
 
 #include <utility>
 
@@ -45,6 +46,7 @@ inline void Module(HMODULE m) { ::FreeLibrary(m); }
 inline void Icon(HICON i) { ::DestroyIcon(i); }
 inline void GdiObject(HGDIOBJ o) { ::DeleteObject(o); }
 inline void Dc(HDC dc) { ::DeleteDC(dc); }
+inline void TaskMem(wchar_t* text) { ::CoTaskMemFree(text); }
 }  // namespace handle_close
 
 // Kernel objects that use null for "none" (processes, threads, events, mutexes).
@@ -57,3 +59,45 @@ using UniqueHMODULE = UniqueAny<HMODULE, handle_close::Module>;
 using UniqueHICON = UniqueAny<HICON, handle_close::Icon>;
 using UniqueGdiObject = UniqueAny<HGDIOBJ, handle_close::GdiObject>;
 using UniqueHDC = UniqueAny<HDC, handle_close::Dc>;
+// Strings the shell allocates for the caller.
+using UniqueCoTaskString = UniqueAny<wchar_t*, handle_close::TaskMem>;
+
+// A device context borrowed from a window and given back to it.
+class TWindowDC {
+ public:
+  explicit TWindowDC(HWND window) : FWindow(window), FDC(GetDC(window)) {}
+  ~TWindowDC() {
+    if (FDC) ReleaseDC(FWindow, FDC);
+  }
+  TWindowDC(const TWindowDC&) = delete;
+  TWindowDC& operator=(const TWindowDC&) = delete;
+  HDC get() const { return FDC; }
+
+ private:
+  HWND FWindow;
+  HDC FDC;
+};
+
+// One reference to a COM object, released with its owner.
+template <class T>
+class TUniqueCom {
+ public:
+  TUniqueCom() = default;
+  TUniqueCom(const TUniqueCom&) = delete;
+  TUniqueCom& operator=(const TUniqueCom&) = delete;
+  ~TUniqueCom() { reset(); }
+  T* get() const { return FObject; }
+  T* operator->() const { return FObject; }
+  explicit operator bool() const { return FObject != nullptr; }
+  void reset() {
+    if (FObject) std::exchange(FObject, nullptr)->Release();
+  }
+  // For creation functions that fill an interface pointer.
+  void** put() {
+    reset();
+    return reinterpret_cast<void**>(&FObject);
+  }
+
+ private:
+  T* FObject = nullptr;
+};

@@ -14,29 +14,23 @@ void Check(NTSTATUS status, const wchar_t* what) {
 }
 }  // namespace
 
+void TSha1::CloseAlgorithm(void* algorithm) { BCryptCloseAlgorithmProvider(algorithm, 0); }
+
+void TSha1::DestroyHash(void* hash) { BCryptDestroyHash(hash); }
+
 TSha1::TSha1() {
-  BCRYPT_ALG_HANDLE alg = nullptr;
-  Check(BCryptOpenAlgorithmProvider(&alg, BCRYPT_SHA1_ALGORITHM, nullptr, 0), L"BCryptOpenAlgorithmProvider");
-  FAlgorithm = alg;
-  BCRYPT_HASH_HANDLE hash = nullptr;
-  NTSTATUS status = BCryptCreateHash(alg, &hash, nullptr, 0, nullptr, 0, 0);
-  if (status < 0) {
-    BCryptCloseAlgorithmProvider(alg, 0);
-    Check(status, L"BCryptCreateHash");
-  }
-  FHash = hash;
+  Check(BCryptOpenAlgorithmProvider(FAlgorithm.put(), BCRYPT_SHA1_ALGORITHM, nullptr, 0),
+        L"BCryptOpenAlgorithmProvider");
+  Check(BCryptCreateHash(FAlgorithm.get(), FHash.put(), nullptr, 0, nullptr, 0, 0), L"BCryptCreateHash");
 }
 
-TSha1::~TSha1() {
-  if (FHash) BCryptDestroyHash(static_cast<BCRYPT_HASH_HANDLE>(FHash));
-  if (FAlgorithm) BCryptCloseAlgorithmProvider(static_cast<BCRYPT_ALG_HANDLE>(FAlgorithm), 0);
-}
+TSha1::~TSha1() = default;
 
 void TSha1::Update(const void* Data, size_t Size) {
   const auto* p = static_cast<const uint8_t*>(Data);
   while (Size > 0) {
     ULONG chunk = Size > 0x40000000 ? 0x40000000 : static_cast<ULONG>(Size);
-    Check(BCryptHashData(static_cast<BCRYPT_HASH_HANDLE>(FHash), const_cast<PUCHAR>(p), chunk, 0),
+    Check(BCryptHashData(FHash.get(), const_cast<PUCHAR>(p), chunk, 0),
           L"BCryptHashData");
     p += chunk;
     Size -= chunk;
@@ -45,7 +39,7 @@ void TSha1::Update(const void* Data, size_t Size) {
 
 std::string TSha1::FinishHex() {
   UCHAR digest[20];
-  Check(BCryptFinishHash(static_cast<BCRYPT_HASH_HANDLE>(FHash), digest, sizeof digest, 0), L"BCryptFinishHash");
+  Check(BCryptFinishHash(FHash.get(), digest, sizeof digest, 0), L"BCryptFinishHash");
   static const char kHex[] = "0123456789abcdef";
   std::string out;
   for (UCHAR b : digest) {

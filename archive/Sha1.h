@@ -16,6 +16,9 @@ class TSha1 {
   std::string FinishHex();
 
  private:
-  void* FAlgorithm = nullptr;
-  void* FHash = nullptr;
+  static void CloseAlgorithm(void* algorithm);
+  static void DestroyHash(void* hash);
+  // Declared before the hash, so that the hash goes first.
+  UniqueAny<void*, &TSha1::CloseAlgorithm> FAlgorithm;
+  UniqueAny<void*, &TSha1::DestroyHash> FHash;
 };

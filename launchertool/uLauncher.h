@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "Exceptions.h"
+#include "Guarded.h"
 #include "Handles.h"
 #include "WinAPIExtensions.h"
 #include "update/ExpectedBlobs.h"
@@ -281,7 +282,7 @@ class TfLauncher {
   bool FUpdateTimerEnabled = false;
   bool FTrayIconVisible = false;
   UINT FTaskbarButtonCreatedMessage = 0;
-  ITaskbarList3* FTaskbar = nullptr;
+  TUniqueCom<ITaskbarList3> FTaskbar;
   int FTaskbarState = 0;
   int32_t FProgressPosition = 0;
   int32_t FProgressMaximum = 100;
@@ -289,8 +290,7 @@ class TfLauncher {
   HICON FIconLarge = nullptr;
   HICON FIconSmall = nullptr;
   // The version text as shown, for threads that may not touch the label.
-  mutable std::mutex FVersionLock;
-  std::wstring FVersionText;
+  TGuarded<std::wstring> FVersionText;
   std::atomic<int> FRunningTasks{0};
   // Connect requests waiting for the game process to appear.
   std::deque<std::wstring> FConnectWaiting;

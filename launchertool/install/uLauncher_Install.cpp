@@ -51,11 +51,9 @@ std::wstring PickFolder(HWND owner, const std::wstring& startFolder) {
   if (FAILED(dialog->Show(owner))) return {};
   ComPtr<IShellItem> result;
   if (FAILED(dialog->GetResult(&result))) return {};
-  PWSTR path = nullptr;
-  if (FAILED(result->GetDisplayName(SIGDN_FILESYSPATH, &path)) || !path) return {};
-  std::wstring chosen(path);
-  CoTaskMemFree(path);
-  return chosen;
+  UniqueCoTaskString path;
+  if (FAILED(result->GetDisplayName(SIGDN_FILESYSPATH, path.put())) || !path) return {};
+  return path.get();
 }
 
 }  // namespace
@@ -130,16 +128,12 @@ void TfLauncher::ShowGameVersion() {
       text = buffer;
     }
   }
-  {
-    std::lock_guard guard(FVersionLock);
-    FVersionText = text;
-  }
+  *FVersionText.Lock() = text;
   SetWindowTextW(L_Version, text.c_str());
 }
 
 std::wstring TfLauncher::VersionText() const {
-  std::lock_guard guard(FVersionLock);
-  return FVersionText;
+  return *FVersionText.Lock();
 }
 
 void TfLauncher::ReadLastFile() {

@@ -12,32 +12,29 @@
 TMapPacker::TMapPacker() { FThread = std::thread([this] { Execute(); }); }
 
 TMapPacker::~TMapPacker() {
-  {
-    std::lock_guard<std::mutex> lock(FLock);
-    FTerminated = true;
-  }
+  FList.Lock()->Terminated = true;
   FChanged.notify_all();
   if (FThread.joinable()) FThread.join();
 }
 
 void TMapPacker::Add(TMapLoader* map) {
   {
-    std::lock_guard<std::mutex> lock(FLock);
-    if (std::find(FList.begin(), FList.end(), map) != FList.end()) return;
-    FList.push_back(map);
+    auto queue = FList.Lock();
+    if (std::find(queue->Maps.begin(), queue->Maps.end(), map) != queue->Maps.end()) return;
+    queue->Maps.push_back(map);
   }
   FChanged.notify_all();
 }
 
 TMapLoader* TMapPacker::Next() {
-  std::unique_lock<std::mutex> lock(FLock);
-  while (!FTerminated) {
-    if (!FList.empty()) {
-      TMapLoader* map = FList.back();
-      FList.pop_back();
+  auto queue = FList.Lock();
+  while (!queue->Terminated) {
+    if (!queue->Maps.empty()) {
+      TMapLoader* map = queue->Maps.back();
+      queue->Maps.pop_back();
       return map;
     }
-    FChanged.wait_for(lock, std::chrono::milliseconds(100));
+    FChanged.wait_for(queue.Lock(), std::chrono::milliseconds(100));
   }
   return nullptr;
 }

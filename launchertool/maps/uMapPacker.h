@@ -2,9 +2,10 @@
 // TMapPacker: the thread that packs finished maps one at a time, the most
 // recently finished first.
 #include <condition_variable>
-#include <mutex>
 #include <thread>
 #include <vector>
+
+#include "Guarded.h"
 
 class TMapLoader;
 
@@ -26,10 +27,12 @@ class TMapPacker {
   // Takes the most recent loader; null when asked to stop.
   TMapLoader* Next();
 
-  std::mutex FLock;
+  struct TQueue {
+    // Not owning: the run's loader list owns the loaders.
+    std::vector<TMapLoader*> Maps;
+    bool Terminated = false;
+  };
+  TGuarded<TQueue> FList;
   std::condition_variable FChanged;
-  // Guarded by FLock; not owning (the window's FLoadedMaps owns the loaders).
-  std::vector<TMapLoader*> FList;
-  bool FTerminated = false;
   std::thread FThread;
 };

@@ -40,15 +40,12 @@ void TfLauncher::SetTaskbarState(int flags) {
 void TfLauncher::ApplyTaskbarProgress() {
   if (!FHandle) return;
   if (!FTaskbar) {
-    ITaskbarList3* taskbar = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3,
-                                reinterpret_cast<void**>(&taskbar))))
+    if (FAILED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3, FTaskbar.put())))
       return;
-    if (FAILED(taskbar->HrInit())) {
-      taskbar->Release();
+    if (FAILED(FTaskbar->HrInit())) {
+      FTaskbar.reset();
       return;
     }
-    FTaskbar = taskbar;
   }
   FTaskbar->SetProgressState(FHandle, static_cast<TBPFLAG>(FTaskbarState));
   if (FTaskbarState == TBPF_NORMAL && FProgressMaximum > 0)

@@ -54,7 +54,6 @@ TfLauncher::~TfLauncher() {
   // archives are removed with them.
   DiscardLoadingWork();
   if (FHandle) DestroyWindow(FHandle);
-  if (FTaskbar) FTaskbar->Release();
 }
 
 bool TfLauncher::Create(HINSTANCE instance) {
@@ -131,11 +130,10 @@ void TfLauncher::CreateControls() {
   const wchar_t* channelText = L"Выбранный канал обновлений:";
   SIZE textSize{300, 25};
   {
-    HDC dc = GetDC(Panel1);
-    HGDIOBJ old = SelectObject(dc, look.Font(21));
-    GetTextExtentPoint32W(dc, channelText, static_cast<int>(wcslen(channelText)), &textSize);
-    SelectObject(dc, old);
-    ReleaseDC(Panel1, dc);
+    TWindowDC dc(Panel1);
+    HGDIOBJ old = SelectObject(dc.get(), look.Font(21));
+    GetTextExtentPoint32W(dc.get(), channelText, static_cast<int>(wcslen(channelText)), &textSize);
+    SelectObject(dc.get(), old);
   }
   L_Text1 = MakeControl(Panel1, L"Static", channelText, WS_VISIBLE | SS_OWNERDRAW, 0, 65, textSize.cx + 2, textSize.cy,
                         IDC_L_Text1);
