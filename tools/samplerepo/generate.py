@@ -124,14 +124,9 @@ def _commit(repo: Path, files: dict, message: str, number: int, previous, change
     return _git(repo, "rev-parse", "HEAD").strip()
 
 
-def generate(out: Path, launcher: bytes = PLACEHOLDER_EXE, game: bytes = PLACEHOLDER_EXE,
-             with_maps: bool = True) -> dict:
-    """with_maps=False leaves out data/maps/: a repository whose every file an installation keeps as is."""
+def _new_repository(out) -> Path:
+    """An empty repository at out; an earlier sample repository there is replaced, anything else refused."""
     out = Path(out)
-
-    def released(files: dict) -> dict:
-        return {path: data for path, data in files.items() if with_maps or not path.startswith("data/maps/")}
-
     if out.exists():
         if any(out.iterdir()) and not (out / ".git" / MARKER).exists():
             raise SystemExit(f"{out} exists and is not a sample repository; not touching it")
@@ -139,6 +134,17 @@ def generate(out: Path, launcher: bytes = PLACEHOLDER_EXE, game: bytes = PLACEHO
     out.mkdir(parents=True)
     _git(out, "init", "-q", "-b", "main")
     (out / ".git" / MARKER).touch()
+    return out
+
+
+def generate(out: Path, launcher: bytes = PLACEHOLDER_EXE, game: bytes = PLACEHOLDER_EXE,
+             with_maps: bool = True) -> dict:
+    """with_maps=False leaves out data/maps/: a repository whose every file an installation keeps as is."""
+    out = _new_repository(out)
+
+    def released(files: dict) -> dict:
+        return {path: data for path, data in files.items() if with_maps or not path.startswith("data/maps/")}
+
     files = _release_1(launcher, game)
     main = [_commit(out, released(files), "Release 1", 1, None)]
     for number, change in ((2, _release_2), (3, _release_3)):
@@ -155,14 +161,7 @@ def generate_releases(out: Path, releases: list, without_change_list=()) -> dict
     """A repository whose branch main holds the given releases ({path: bytes or Submodule}, whole trees,
     oldest first), each after the first with the change list from the one before, except the releases
     whose index is in without_change_list (their change list is missing)."""
-    out = Path(out)
-    if out.exists():
-        if any(out.iterdir()) and not (out / ".git" / MARKER).exists():
-            raise SystemExit(f"{out} exists and is not a sample repository; not touching it")
-        shutil.rmtree(out)
-    out.mkdir(parents=True)
-    _git(out, "init", "-q", "-b", "main")
-    (out / ".git" / MARKER).touch()
+    out = _new_repository(out)
     main = []
     for number, files in enumerate(releases, start=1):
         main.append(_commit(out, files, f"Release {number}", number, main[-1] if main else None,
