@@ -18,6 +18,7 @@
 #include "Guarded.h"
 #include "Handles.h"
 #include "WinAPIExtensions.h"
+#include "game/GameSession.h"
 #include "update/ExpectedBlobs.h"
 #include "window/SortedStringList.h"
 
@@ -30,7 +31,6 @@ struct TRepositoryRequestTarget;
 struct ITaskbarList3;
 
 enum TUpdateResult : uint8_t { urSuccess, urNothing };
-enum TGameStateRunning : uint8_t { gsrNone, gsrRunning, gsrRunned };
 
 // Update channels, indexed by the tag of the channel radio buttons.
 inline constexpr const wchar_t* Branches[] = {L"main", L"qa"};
@@ -53,8 +53,6 @@ class TfLauncher {
   // True from the end of creation until the window starts closing: requests
   // from outside (the pipe) may use the window only then.
   bool IsReadyForRequests() const { return FReadyForRequests; }
-  // A game session task still refers to the window.
-  bool HasRunningTasks() const { return FRunningTasks > 0; }
 
   // UI states: the only way other code changes what the user can do.
   void StateChecking(bool startTimer);
@@ -97,6 +95,7 @@ class TfLauncher {
   // Takes its argument by value: callers pass FConnectionString, which it clears.
   void DoConnectClient(std::wstring command);
   void GameFinished();
+  void OnGameStartFailed(const Exception& e);
 
   // Update check and analytics (bodies in uLauncher_UpdateCheck.cpp and
   // uLauncher_Analytics.cpp).
@@ -205,11 +204,8 @@ class TfLauncher {
   bool FLauncherUpdated = false;
   std::wstring FConnectionString;
   HWND FGameWindowHandle = reinterpret_cast<HWND>(static_cast<intptr_t>(-1));
-  TRunningProcessInfo FGameProcess;
-  // The game's process id while it runs: the session task writes it, the main
-  // thread reads it to find the game's window.
-  std::atomic<DWORD> FGameProcessId{0};
-  std::atomic<TGameStateRunning> FGameRunning{gsrNone};
+  // Shared with the session's pool task, which may outlive the window.
+  std::shared_ptr<TGameSession> FGame = std::make_shared<TGameSession>();
 
   // ---- Controls ----
   HWND Img_Fon = nullptr;
@@ -271,8 +267,6 @@ class TfLauncher {
 
   // Game session (game/uLauncher_Game.cpp).
   static void CALLBACK GameTaskEntry(PTP_CALLBACK_INSTANCE instance, PVOID context) noexcept;
-  void RunGameSession(std::wstring parameters);
-  void OnGameStartFailed(const Exception& e);
   static BOOL CALLBACK FindGameWindowProc(HWND window, LPARAM launcher);
   void ContinueConnectWait();
   void ConnectAfterWait(const std::wstring& command);
@@ -291,7 +285,6 @@ class TfLauncher {
   HICON FIconSmall = nullptr;
   // The version text as shown, for threads that may not touch the label.
   TGuarded<std::wstring> FVersionText;
-  std::atomic<int> FRunningTasks{0};
   // Connect requests waiting for the game process to appear.
   std::deque<std::wstring> FConnectWaiting;
   int FConnectWaitTicks = 0;
@@ -299,6 +292,10 @@ class TfLauncher {
 
 // The one window; null before it exists and after it is gone.
 extern TfLauncher* fLauncher;
+
+// Posts one usage event; failures are logged, never raised. Safe on any thread.
+void PostAnalyticsEvent(class TAnalyticsSender* analytics, const std::wstring& clientId, const std::wstring& name,
+                        const std::wstring& version, const std::wstring& extra);
 
 // The launcher's information box: information sound, then a modal box.
 // A bare CR in the text is a line break.

@@ -23,16 +23,20 @@ void TfLauncher::InitAnalytics() {
   if (!FClientId.empty()) RegisterEventWithParams(L"launcher_start", VersionText(), L"");
 }
 
-void TfLauncher::RegisterEventWithParams(const std::wstring& name, const std::wstring& version,
-                                         const std::wstring& extra) {
-  const std::wstring body = BuildEventBody(FClientId, name, version, extra);
+void PostAnalyticsEvent(TAnalyticsSender* analytics, const std::wstring& clientId, const std::wstring& name,
+                        const std::wstring& version, const std::wstring& extra) {
   try {
-    if (!FAnalytics) CreateHttpClients();
-    FAnalytics->Post(body);
+    if (analytics) analytics->Post(BuildEventBody(clientId, name, version, extra));
   } catch (const Exception& e) {
     // Usage events are never the user's concern.
     LogError(e);
   }
+}
+
+void TfLauncher::RegisterEventWithParams(const std::wstring& name, const std::wstring& version,
+                                         const std::wstring& extra) {
+  if (!FAnalytics) CreateHttpClients();
+  PostAnalyticsEvent(FAnalytics.get(), FClientId, name, version, extra);
 }
 
 void TfLauncher::SendUpdateEvent(const std::wstring& step, bool error) {

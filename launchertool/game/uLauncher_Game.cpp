@@ -2,6 +2,7 @@
 // hand-over of connect texts to the game.
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 
 #include "FileSystem.h"
@@ -17,10 +18,42 @@ constexpr ULONG_PTR kConnectTag = 0x526456;
 constexpr size_t kConnectPrefixLength = 9;  // "/connect "
 
 
+// Everything a session needs, taken on the main thread: the task never
+// touches the window.
 struct TGameTask {
-  TfLauncher* Launcher;
+  std::shared_ptr<TGameSession> Session;
+  std::wstring GameExe;
   std::wstring Parameters;
+  // Reports the play time (seconds) to usage analytics.
+  std::function<void(int64_t)> ReportEnd;
 };
+
+void QueueOnWindow(std::function<void(TfLauncher&)> call) {
+  MainThread::Queue([call = std::move(call)] {
+    if (fLauncher) call(*fLauncher);
+  });
+}
+
+void RunGameSession(TGameTask& task) {
+  ULONGLONG start = GetTickCount64();
+  TRunningProcessInfo game;
+  try {
+    StartProcess(task.GameExe, task.Parameters, game, SW_SHOWNORMAL);
+  } catch (...) {
+    std::shared_ptr<Exception> failure = CurrentExceptionAsObject();
+    QueueOnWindow([failure](TfLauncher& window) { window.OnGameStartFailed(*failure); });
+    return;
+  }
+  task.Session->ProcessId = game.FPI.dwProcessId;
+  task.Session->Running = gsrRunned;
+  game.WaitClose();
+  int64_t seconds = static_cast<int64_t>((GetTickCount64() - start) / 1000);
+  // Released before the window comes back, so that a new start cannot meet it.
+  task.Session->ProcessId = 0;
+  game.Finalize();
+  QueueOnWindow([](TfLauncher& window) { window.GameFinished(); });
+  task.ReportEnd(seconds);
+}
 
 }  // namespace
 
@@ -35,14 +68,18 @@ void TfLauncher::BTN_RunClick() {
   SetBusy(true);
   ShowTrayIcon(true);
   ShowWindow(FHandle, SW_HIDE);
-  FGameRunning = gsrRunning;
+  FGame->Running = gsrRunning;
   // The pending connect text becomes the game's parameters; it is taken here,
   // on the main thread, so that the task shares nothing else with the window.
-  auto task = std::make_unique<TGameTask>(TGameTask{this, std::move(FConnectionString)});
+  auto task = std::make_unique<TGameTask>();
+  task->Session = FGame;
+  task->GameExe = GetGameExePath();
+  task->Parameters = std::move(FConnectionString);
   FConnectionString.clear();
-  ++FRunningTasks;
+  task->ReportEnd = [analytics = FAnalytics, clientId = FClientId, version = VersionText()](int64_t seconds) {
+    PostAnalyticsEvent(analytics.get(), clientId, L"game_end", version, BuildSessionTimeExtra(seconds));
+  };
   if (!TrySubmitThreadpoolCallback(&TfLauncher::GameTaskEntry, task.get(), nullptr)) {
-    --FRunningTasks;
     try {
       RaiseLastOSError();
     } catch (const Exception& e) {
@@ -55,44 +92,22 @@ void TfLauncher::BTN_RunClick() {
 
 void CALLBACK TfLauncher::GameTaskEntry(PTP_CALLBACK_INSTANCE, PVOID context) noexcept {
   std::unique_ptr<TGameTask> task(static_cast<TGameTask*>(context));
-  TfLauncher* self = task->Launcher;
   try {
-    self->RunGameSession(std::move(task->Parameters));
+    RunGameSession(*task);
   } catch (...) {
     LogError(*CurrentExceptionAsObject());
   }
-  --self->FRunningTasks;
-}
-
-void TfLauncher::RunGameSession(std::wstring parameters) {
-  ULONGLONG start = GetTickCount64();
-  try {
-    StartProcess(GetGameExePath(), parameters, FGameProcess, SW_SHOWNORMAL);
-  } catch (...) {
-    std::shared_ptr<Exception> failure = CurrentExceptionAsObject();
-    MainThread::Queue([this, failure] { OnGameStartFailed(*failure); });
-    return;
-  }
-  FGameProcessId = FGameProcess.FPI.dwProcessId;
-  FGameRunning = gsrRunned;
-  FGameProcess.WaitClose();
-  int64_t seconds = static_cast<int64_t>((GetTickCount64() - start) / 1000);
-  // Released before the window comes back, so that a new start cannot meet it.
-  FGameProcessId = 0;
-  FGameProcess.Finalize();
-  MainThread::Queue([this] { GameFinished(); });
-  RegisterEventWithParams(L"game_end", VersionText(), BuildSessionTimeExtra(seconds));
 }
 
 void TfLauncher::GameFinished() {
   TrayIcon1DblClick();
-  FGameRunning = gsrNone;
+  FGame->Running = gsrNone;
   StateReady();
 }
 
 void TfLauncher::OnGameStartFailed(const Exception& e) {
   // The launcher comes back usable and says why the game did not start.
-  FGameRunning = gsrNone;
+  FGame->Running = gsrNone;
   TrayIcon1DblClick();
   StateReady();
   aplctnvnts1Exception(e);
@@ -101,7 +116,7 @@ void TfLauncher::OnGameStartFailed(const Exception& e) {
 void TfLauncher::DoConnectClient(std::wstring command) {
   FConnectionString.clear();
   if (command.empty()) return;
-  if (FGameRunning == gsrRunning || !FConnectWaiting.empty()) {
+  if (FGame->Running == gsrRunning || !FConnectWaiting.empty()) {
     // The game process is being created: wait for it without holding up the
     // message loop, at most 51 times 500 ms, keeping the requests in order.
     FConnectWaiting.push_back(command);
@@ -115,7 +130,7 @@ void TfLauncher::DoConnectClient(std::wstring command) {
 }
 
 void TfLauncher::ContinueConnectWait() {
-  if (FGameRunning == gsrRunning && ++FConnectWaitTicks < kConnectWaitTicks) return;
+  if (FGame->Running == gsrRunning && ++FConnectWaitTicks < kConnectWaitTicks) return;
   KillTimer(FHandle, kTimerConnectWait);
   std::deque<std::wstring> waiting;
   waiting.swap(FConnectWaiting);
@@ -123,7 +138,7 @@ void TfLauncher::ContinueConnectWait() {
 }
 
 void TfLauncher::ConnectAfterWait(const std::wstring& command) {
-  if (FGameRunning != gsrRunned) {
+  if (FGame->Running != gsrRunned) {
     if (IsWindowEnabled(BTN_Run)) {
       FConnectionString = command;
       BTN_RunClick();
@@ -150,7 +165,7 @@ BOOL CALLBACK TfLauncher::FindGameWindowProc(HWND window, LPARAM launcher) {
   auto* self = reinterpret_cast<TfLauncher*>(launcher);
   DWORD processId = 0;
   GetWindowThreadProcessId(window, &processId);
-  if (processId == 0 || processId != self->FGameProcessId) return TRUE;
+  if (processId == 0 || processId != self->FGame->ProcessId) return TRUE;
   wchar_t className[256] = L"";
   GetClassNameW(window, className, 256);
   if (wcscmp(className, L"TfMain") != 0) return TRUE;

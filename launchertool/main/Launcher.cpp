@@ -89,13 +89,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   PipeRequestsWindowClosing();
   MainThread::SetExceptionHandler(nullptr);
   fLauncher = nullptr;
-  if (launcher->HasRunningTasks()) {
-    // A game session task still refers to the window; let the process end
-    // take everything down instead of freeing it under the task.
-    launcher.release();
-  } else {
-    launcher.reset();
-  }
+  // A game session still running holds its own state, not the window.
+  launcher.reset();
   MainThread::Finalize();
   PipeReader.reset();
   if (SUCCEEDED(com)) CoUninitialize();
