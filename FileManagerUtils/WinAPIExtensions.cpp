@@ -3,9 +3,11 @@
 #include <objbase.h>
 #include <shellapi.h>
 
+#include <utility>
 #include <vector>
 
 #include "Exceptions.h"
+#include "Handles.h"
 
 namespace {
 
@@ -46,10 +48,9 @@ void TRunningProcessInfo::WaitClose() {
 }
 
 void TRunningProcessInfo::CloseProcessHandles() {
-  if (FPI.hProcess) CloseHandle(FPI.hProcess);
-  if (FPI.hThread) CloseHandle(FPI.hThread);
-  FPI.hProcess = nullptr;
-  FPI.hThread = nullptr;
+  // Cleared first, then closed by their owners, so no path closes one twice.
+  UniqueHandle process(std::exchange(FPI.hProcess, nullptr));
+  UniqueHandle thread(std::exchange(FPI.hThread, nullptr));
 }
 
 uint32_t ShellExecuteFile(HWND wnd, const std::wstring& verb, const std::wstring& fileName,
