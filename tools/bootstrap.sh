@@ -11,7 +11,7 @@ PACKAGES=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   cmake ninja-build nasm xvfb xauth git python3 python3-pytest
   libz-mingw-w64-dev nlohmann-json3-dev googletest dpkg-dev
-  unzip zip pngcheck libjpeg-turbo-progs imagemagick curl file
+  unzip zip pngcheck libjpeg-turbo-progs imagemagick curl file netpbm
 )
 
 log() { printf 'bootstrap: %s\n' "$*" >&2; }

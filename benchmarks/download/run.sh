@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Download benchmark: the same set of files (200 of 1 MiB, 2000 of 4 KiB) from a
-# loopback server, once through THTTPClient (tools/httpbench, 21 asynchronous
-# exchanges at a time, under Wine) and once with curl at the same parallelism.
+# loopback server, through THTTPClient (tools/httpbench, 21 asynchronous
+# exchanges at a time, under Wine), through plain WinHTTP with no project code
+# (tools/httpfloor, 21 threads, under the same Wine: the floor) and with curl,
+# all at the same parallelism in the same run.
 # Environment: BUILD_DIR (an x86_64 build folder; default build-x64),
 # LARGE_FILES, SMALL_FILES, PARALLEL.
 set -euo pipefail
@@ -15,7 +17,7 @@ if [ ! -f "$build/build.ninja" ]; then
   cmake -S "$repo" -B "$build" -G Ninja --toolchain "$repo/cmake/toolchain-mingw-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-ninja -C "$build" -j2 httpbench >/dev/null
+ninja -C "$build" -j2 httpbench httpfloor >/dev/null
 
 work=$(mktemp -d /tmp/download-bench.XXXXXX)
 server_pid=
@@ -25,7 +27,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-mkdir -p "$work/files" "$work/ours" "$work/curl"
+mkdir -p "$work/files" "$work/ours" "$work/floor" "$work/curl"
 python3 - "$work/files" "$large" "$small" <<'PY'
 import os, sys
 folder, large, small = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
@@ -54,7 +56,12 @@ trap 'wine_session_end; cleanup' EXIT
 read -r ours_s ours_bytes < <("$build/wine-run" "$build/tools/httpbench.exe" "$(winpath "$work/list.txt")" "$parallel" | tr -d '\r')
 [ -n "${ours_s:-}" ] || { echo "download: httpbench failed" >&2; exit 1; }
 
-# Reference side: curl with the same parallelism.
+# The floor: plain WinHTTP under the same Wine, timed the same way.
+for n in $names; do printf 'http://127.0.0.1:%s/%s\t%s\n' "$port" "$n" "$(winpath "$work/floor/$n")"; done >"$work/floor.txt"
+read -r floor_s floor_bytes < <("$build/wine-run" "$build/tools/httpfloor.exe" "$(winpath "$work/floor.txt")" "$parallel" | tr -d '\r')
+[ -n "${floor_s:-}" ] || { echo "download: httpfloor failed" >&2; exit 1; }
+
+# Beside them: curl with the same parallelism.
 for n in $names; do printf 'url = "http://127.0.0.1:%s/%s"\noutput = "%s"\n' "$port" "$n" "$work/curl/$n"; done >"$work/curl.cfg"
 start=$(date +%s.%N)
 curl --silent --show-error --no-progress-meter --fail --parallel --parallel-max "$parallel" -K "$work/curl.cfg"
@@ -63,10 +70,13 @@ ref_s=$(echo "$stop - $start" | bc -l)
 
 # Both sides must have fetched every file intact.
 diff -rq "$work/files" "$work/ours" >/dev/null || { echo "download: our copies differ from the originals" >&2; exit 1; }
+diff -rq "$work/files" "$work/floor" >/dev/null || { echo "download: the floor's copies differ from the originals" >&2; exit 1; }
 diff -rq "$work/files" "$work/curl" >/dev/null || { echo "download: curl's copies differ from the originals" >&2; exit 1; }
 
 count=$((large + small))
 echo "files: $count ($large of 1 MiB, $small of 4 KiB), $total bytes, $parallel at a time"
-printf 'ours (THTTPClient under Wine): %.3f s, %s bytes\n' "$ours_s" "$ours_bytes"
-printf 'reference (curl --parallel):   %.3f s\n' "$ref_s"
-printf 'download: ours %.3f s, reference %.3f s, ratio %.2f\n' "$ours_s" "$ref_s" "$(echo "$ours_s / $ref_s" | bc -l)"
+printf 'ours (THTTPClient under Wine):        %.3f s, %s bytes\n' "$ours_s" "$ours_bytes"
+printf 'floor (plain WinHTTP under Wine):     %.3f s, %s bytes\n' "$floor_s" "$floor_bytes"
+printf 'curl --parallel (no Wine):            %.3f s\n' "$ref_s"
+printf 'download: ours %.3f s, floor %.3f s, ratio %.2f (curl %.3f s)\n' "$ours_s" "$floor_s" \
+  "$(echo "$ours_s / $floor_s" | bc -l)" "$ref_s"
