@@ -61,11 +61,14 @@ def release_repository(harness, name, releases, without_change_list=(), launcher
     return repo, RepositoryService(repo["path"]).start()
 
 
-def run_update(launcher, state):
+def run_update(launcher, state, screenshot=None, name=None):
+    """Starts a run from the given state and answers its closing message: its text."""
     launcher.wait_state(state)
     launcher.click("BTN_Update")
     dialog = launcher.wait_dialog(timeout=RUN_TIMEOUT)
     text = box_text(dialog)
+    if screenshot:
+        screenshot(launcher.hwnd, name)
     launcher.answer(dialog, "OK")
     return text
 
@@ -90,14 +93,14 @@ DOWNLOAD_FAULTS = [
 
 @pytest.mark.parametrize("behaviour, kept, message", DOWNLOAD_FAULTS)
 def test_a_failed_download_changes_nothing_it_touched_and_says_so(game_folder, launch, service, sample_repo,
-                                                                   behaviour, kept, message):
+                                                                   screenshot, request, behaviour, kept, message):
     installed = sample_repo["main"][0]
     write_installation(game_folder.path, repository_files(sample_repo["path"], installed))
     before = snapshot(game_folder.path)
     service.behaviour.update(behaviour)
     launcher = launch(endpoint=service.url)
     # Without .last the run walks the trees, so every download has its blob to match.
-    text = run_update(launcher, "UpdateRequired")
+    text = run_update(launcher, "UpdateRequired", screenshot, f"update-fault-{request.node.callspec.id}")
     assert text.startswith(message) and text.strip(), text
     launcher.wait_view(lambda v: v.enabled("BTN_Exit"), what="Exit enabled after the failure")
     launcher.click("BTN_Exit")
