@@ -195,6 +195,8 @@ class TfLauncher {
   std::vector<std::pair<std::wstring, std::wstring>> FURLsToDownload;
   std::atomic<int32_t> FFileOffset{0};
   std::atomic<int32_t> FLoadingCount{0};
+  // The packing text was queued since the download text was last queued.
+  std::atomic<bool> FPackingCaptionQueued{false};
   // Map loaders of the run, in work-item order; they live until the run is reset.
   std::vector<std::unique_ptr<TMapLoader>> FLoadedMaps;
   std::unique_ptr<TMapPacker> FMapPacker;

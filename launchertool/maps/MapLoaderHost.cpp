@@ -19,7 +19,8 @@ void TLauncherMapHost::IncrementActiveFiles() { Window().IncrementActiveFiles();
 void TLauncherMapHost::EndLoadingStep() { Window().EndLoadingStep(); }
 
 void TLauncherMapHost::IncProgress() {
-  MainThread::Synchronize([] {
+  // Queued: the loader does not wait for the window to paint.
+  MainThread::Queue([] {
     if (fLauncher) fLauncher->IncProgress();
   });
 }
@@ -27,6 +28,7 @@ void TLauncherMapHost::IncProgress() {
 void TLauncherMapHost::TryLoadNextFile() { Window().TryLoadNextFile(); }
 
 void TLauncherMapHost::CaptionDataPack() {
+  if (fLauncher) fLauncher->FPackingCaptionQueued = true;
   MainThread::Queue([] {
     if (fLauncher) fLauncher->CaptionDataPack();
   });

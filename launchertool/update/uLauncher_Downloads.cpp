@@ -92,7 +92,9 @@ void TfLauncher::BeginFileLoading() {
 
 void TfLauncher::StartLoadingItem(int32_t index) {
   try {
-    QueueOnWindow(&TfLauncher::CaptionFileLoading);
+    // The download text needs restoring only after packing replaced it; a
+    // main-thread round trip per item would cost more than the item.
+    if (FPackingCaptionQueued.exchange(false)) QueueOnWindow(&TfLauncher::CaptionFileLoading);
     const auto maps = static_cast<int32_t>(FLoadedMaps.size());
     if (index < maps) {
       FLoadedMaps[static_cast<size_t>(index)]->BeginLoading();
@@ -135,7 +137,9 @@ void TfLauncher::OnFileLoaded(THTTPAsyncContext& context) {
     if (!IsError()) {
       auto& response = static_cast<TDownloadFileResponse&>(*context.Response());
       response.Complete(response.HTTPStatus());
-      MainThread::Synchronize([this] { IncProgress(); });
+      // Queued, not waited for: the worker goes on with the next item, and
+      // the queue's order still puts every step before the finishing step.
+      QueueOnWindow(&TfLauncher::IncProgress);
       TryLoadNextFile();
     }
   } catch (...) {
