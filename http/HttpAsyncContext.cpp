@@ -28,7 +28,8 @@ THTTPAsyncContext::THTTPAsyncContext(THTTPClient* client, THTTPRequest* request,
 THTTPAsyncContext::~THTTPAsyncContext() {
   const auto& api = WinHttp();
   if (HINTERNET handle = FHandle.exchange(nullptr)) api.CloseHandle(handle);
-  if (FConnection) api.CloseHandle(FConnection);
+  // The connection goes after its request.
+  FConnection.reset();
   if (FNeedDestroyAll) {
     delete FRequest;
     delete FResponse;

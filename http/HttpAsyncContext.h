@@ -25,6 +25,8 @@
 #include <functional>
 #include <memory>
 
+#include "WinHttpBinding.h"
+
 class THTTPClient;
 class THTTPRequest;
 class THTTPResponse;
@@ -64,7 +66,7 @@ class THTTPAsyncContext : public std::enable_shared_from_this<THTTPAsyncContext>
   THTTPResponse* Response() const { return FResponse; }
   THTTPClient* Client() const { return FClient; }
   HINTERNET Handle() const { return FHandle.load(); }
-  HINTERNET Connection() const { return FConnection; }
+  HINTERNET Connection() const { return FConnection.get(); }
   bool IsClosed() const { return FIsClosed.load(); }
   bool Disposed() const { return FDisposed.load(); }
   int64_t ReadedSize() const { return FReadedSize; }
@@ -92,7 +94,7 @@ class THTTPAsyncContext : public std::enable_shared_from_this<THTTPAsyncContext>
   THTTPResponse* FResponse;
   THTTPClient* FClient;
   std::atomic<HINTERNET> FHandle;
-  HINTERNET FConnection;
+  UniqueInternet FConnection;
   bool FAsync;
   int64_t FReadedSize = 0;
   DWORD FLastReadedSize = 0;

@@ -11,9 +11,6 @@
 
 namespace {
 
-void CloseInternet(HINTERNET handle) { WinHttp().CloseHandle(handle); }
-using UniqueInternet = UniqueAny<HINTERNET, CloseInternet>;
-
 const wchar_t* NullIfEmpty(const std::wstring& s) { return s.empty() ? nullptr : s.c_str(); }
 
 bool SetDwordOption(HINTERNET handle, DWORD option, DWORD value) {
@@ -46,8 +43,7 @@ THTTPClient::~THTTPClient() { CloseSession(); }
 
 void THTTPClient::CloseSession() {
   if (FSession) {
-    WinHttp().CloseHandle(FSession);
-    FSession = nullptr;
+    FSession.reset();
     WinHttpUseEnd();
   }
 }
@@ -61,19 +57,19 @@ void THTTPClient::InitSession(const std::wstring& userAgent, const std::wstring&
                      : level >= 7       ? WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY
                                         : WINHTTP_ACCESS_TYPE_DEFAULT_PROXY;
   FIsAsynchronous = async;
-  FSession = api.Open(NullIfEmpty(userAgent), accessType, NullIfEmpty(proxyName), NullIfEmpty(proxyByPass),
-                      async ? WINHTTP_FLAG_ASYNC : 0);
+  FSession.reset(api.Open(NullIfEmpty(userAgent), accessType, NullIfEmpty(proxyName), NullIfEmpty(proxyByPass),
+                          async ? WINHTTP_FLAG_ASYNC : 0));
   if (!FSession) {
     CheckWinHttpError();
     return;
   }
   WinHttpUseBegin();
   try {
-    if (!api.SetTimeouts(FSession, static_cast<int>(ResolveTimeout), static_cast<int>(ConnectTimeout),
+    if (!api.SetTimeouts(FSession.get(), static_cast<int>(ResolveTimeout), static_cast<int>(ConnectTimeout),
                          static_cast<int>(SendTimeout), static_cast<int>(ReceiveTimeout))) {
       CheckWinHttpError();
     }
-    SetSecureProtocols(FSession, level);
+    SetSecureProtocols(FSession.get(), level);
   } catch (const Exception&) {
     // Refused options leave the client without a session; Send reports it.
     CloseSession();
@@ -84,7 +80,7 @@ THTTPAsyncContext* THTTPClient::Send(THTTPRequest* request, THTTPResponse* respo
   if (!FSession) throw EHTTPNoSession(L"The HTTP client has no session");
   const auto& api = WinHttp();
 
-  UniqueInternet connection(api.Connect(FSession, url.Server.c_str(), url.PortInt(), 0));
+  UniqueInternet connection(api.Connect(FSession.get(), url.Server.c_str(), url.PortInt(), 0));
   if (!connection) CheckWinHttpError();
   DWORD flags = WINHTTP_FLAG_REFRESH | (request->UseSSL() ? WINHTTP_FLAG_SECURE : 0);
   const wchar_t* acceptTypes[] = {L"*/*", nullptr};

@@ -26,6 +26,7 @@
 
 #include "HttpAsyncContext.h"
 #include "URL.h"
+#include "WinHttpBinding.h"
 
 class THTTPRequest;
 class THTTPResponse;
@@ -53,7 +54,7 @@ class THTTPClient {
   THTTPAsyncContext* Send(THTTPRequest* request, THTTPResponse* response, const TURL& url);
 
   bool IsAsynchronous() const { return FIsAsynchronous; }
-  bool HasSession() const { return FSession != nullptr; }
+  bool HasSession() const { return static_cast<bool>(FSession); }
 
   // One synchronous GET with a temporary client; "" for an unparsable URL;
   // raises Exception "Wrong status: %d" unless the status is 200.
@@ -71,5 +72,5 @@ class THTTPClient {
   void CloseSession();
 
   bool FIsAsynchronous = false;
-  HINTERNET FSession = nullptr;
+  UniqueInternet FSession;
 };

@@ -91,3 +91,8 @@ bool WinHttpWebSocketAvailable();
 HMODULE WinHttpModule();
 // The table of the loaded library (loading it first when start-up did not).
 const TWinHttpTable& WinHttp();
+
+// One owner for a session, connection or request handle that no notification
+// protocol closes (the exchange's own request handle closes through Dispose).
+inline void CloseInternetHandle(HINTERNET handle) { WinHttp().CloseHandle(handle); }
+using UniqueInternet = UniqueAny<HINTERNET, CloseInternetHandle>;
