@@ -1,7 +1,7 @@
 #pragma once
 // TfLauncher: the launcher's only window and the owner of all launcher state.
 // Its methods are spread over several files, one concern each (window/,
-// install/, game/, update/, analytics/).
+// install/, game/, the update check and analytics files beside this header).
 #include <windows.h>
 
 #include <atomic>
@@ -97,8 +97,8 @@ class TfLauncher {
   void GameFinished();
   void OnGameStartFailed(const Exception& e);
 
-  // Update check and analytics (update/uLauncher_UpdateCheck.cpp,
-  // analytics/uLauncher_Analytics.cpp).
+  // Update check and analytics (bodies in uLauncher_UpdateCheck.cpp and
+  // uLauncher_Analytics.cpp).
   void InitAnalytics();
   void RegisterEventWithParams(const std::wstring& name, const std::wstring& version, const std::wstring& extra);
   void SendUpdateEvent(const std::wstring& step, bool error);

@@ -9,8 +9,7 @@ from pathlib import Path
 
 from e2e_support.wine import WineSession
 
-# The checkout's own 64-bit build unless the test command names one.
-BUILD_DIR = Path(os.environ.get("LAUNCHER_BUILD_DIR") or Path(__file__).resolve().parents[2] / "build-x64")
+BUILD_DIR = Path(os.environ.get("LAUNCHER_BUILD_DIR") or "/work/main/build-x64")
 
 
 class ArchiveTool:

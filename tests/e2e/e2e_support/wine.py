@@ -5,8 +5,6 @@ The prefix is shared by the whole test run. tools/test.sh creates and starts it
 set-up: a display (an own Xvfb when DISPLAY is unset), the prefix created once
 with a real Documents folder, and its background services started.
 """
-import ctypes
-import ctypes.util
 import getpass
 import os
 import shutil
@@ -59,23 +57,6 @@ class WineSession:
         deadline = time.monotonic() + 10
         while not Path(f"/tmp/.X11-unix/X{number}").exists() and time.monotonic() < deadline:
             time.sleep(0.05)
-
-    def screen_size(self):
-        """(width, height) of the display the programs run on, as the X server reports it."""
-        x11 = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
-        x11.XOpenDisplay.restype = ctypes.c_void_p
-        x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
-        x11.XDefaultScreen.argtypes = [ctypes.c_void_p]
-        x11.XDisplayWidth.argtypes = x11.XDisplayHeight.argtypes = [ctypes.c_void_p, ctypes.c_int]
-        x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
-        display = x11.XOpenDisplay(self.env["DISPLAY"].encode())
-        if not display:
-            raise RuntimeError(f"cannot open display {self.env['DISPLAY']}")
-        try:
-            screen = x11.XDefaultScreen(display)
-            return x11.XDisplayWidth(display, screen), x11.XDisplayHeight(display, screen)
-        finally:
-            x11.XCloseDisplay(display)
 
     def close(self):
         if self._xvfb is not None:
