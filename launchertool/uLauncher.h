@@ -17,6 +17,7 @@
 #include "Exceptions.h"
 #include "Handles.h"
 #include "WinAPIExtensions.h"
+#include "analytics/AnalyticsEvents.h"
 #include "window/SortedStringList.h"
 
 class THTTPAsyncContext;
@@ -86,7 +87,6 @@ class TfLauncher {
   void ShowGameVersion();
   void ShowCurrentBranch();
   void RegisterVDRProtocol();
-  void RemoveOldLauncher();
   // Reads the installed commit and channel from .last (a step of creation).
   void ReadLastFile();
 
@@ -99,7 +99,7 @@ class TfLauncher {
   // Update check and analytics (bodies in uLauncher_UpdateCheck.cpp and
   // uLauncher_Analytics.cpp).
   void InitAnalytics();
-  void RegisterEventWithParams(const std::wstring& name, const std::wstring& version, const std::wstring& extra);
+  void RegisterEventWithParams(const std::wstring& name, const std::wstring& version, const TEventParams& extra);
   void SendUpdateEvent(const std::wstring& step, bool error);
   void tmrUpdateTimer();
   using THeadCommitHandler = void (TfLauncher::*)(THTTPAsyncContext& context);

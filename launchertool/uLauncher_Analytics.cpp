@@ -20,11 +20,11 @@ void TfLauncher::InitAnalytics() {
   CreateHttpClients();
   FSessionId = std::to_wstring(static_cast<long long>(std::time(nullptr)));
   FClientId = ChooseClientId(EnumerateAdapters());
-  if (!FClientId.empty()) RegisterEventWithParams(L"launcher_start", VersionText(), L"");
+  if (!FClientId.empty()) RegisterEventWithParams(L"launcher_start", VersionText(), {});
 }
 
 void TfLauncher::RegisterEventWithParams(const std::wstring& name, const std::wstring& version,
-                                         const std::wstring& extra) {
+                                         const TEventParams& extra) {
   const std::wstring body = BuildEventBody(FClientId, name, version, extra);
   try {
     if (!FAnalytics) CreateHttpClients();

@@ -15,3 +15,7 @@ struct TLastFileContent {
 // first TAB, unchanged.
 TLastFileContent ParseLastFile(const std::string& bytes);
 std::string FormatLastFile(const std::wstring& commitHash, const std::wstring& branch);
+
+// Channel names end up in URLs, in .last and in analytics: only letters,
+// digits and "._-/" are taken.
+bool IsSafeBranchName(const std::wstring& name);

@@ -10,6 +10,7 @@
 #include "Streams.h"
 #include "install/FolderRules.h"
 #include "install/LastFile.h"
+#include "install/RemoveOld.h"
 #include "uDebugUtils.h"
 #include "uLauncher.h"
 #include "window/MessageText.h"
@@ -61,8 +62,12 @@ std::wstring PickFolder(HWND owner, const std::wstring& startFolder) {
 }  // namespace
 
 void TfLauncher::LoadInstallLocation() {
+  if (auto folder = ReadInstallLocation()) FLocalPath = *folder;
+}
+
+std::optional<std::wstring> ReadInstallLocation() {
   UniqueHKEY key;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kInstallKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kInstallKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return std::nullopt;
   DWORD type = 0, size = 0;
   std::wstring value;
   if (RegQueryValueExW(key.get(), kInstallValue, nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
@@ -72,7 +77,7 @@ void TfLauncher::LoadInstallLocation() {
         ERROR_SUCCESS)
       value = buffer.data();
   }
-  FLocalPath = WithoutTrailingSeparator(value);
+  return WithoutTrailingSeparator(value);
 }
 
 void TfLauncher::SaveInstallLocation() {
