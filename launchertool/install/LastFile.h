@@ -4,6 +4,9 @@
 #include <string>
 
 inline constexpr wchar_t kDefaultBranch[] = L"main";
+// A commit hash, a TAB and a channel name fit many times over.
+inline constexpr size_t kLastFileSizeLimit = 4096;
+inline constexpr wchar_t kLastFileDamaged[] = L"Файл .last повреждён.";
 
 struct TLastFileContent {
   std::wstring CommitHash;

@@ -156,17 +156,32 @@ void TfLauncher::ReadLastFile() {
   }
   try {
     TFileStream file(GetLastFilePath(), fmOpenRead | fmShareExclusive);
-    int64_t size = file.GetSize();
+    const int64_t size = file.GetSize();
+    // Only a bounded prefix is ever read: a huge file is a damaged one.
+    if (size < 0 || size > static_cast<int64_t>(kLastFileSizeLimit)) throw Exception(kLastFileDamaged);
     std::string bytes(static_cast<size_t>(size), '\0');
     if (size > 0) file.ReadBuffer(bytes.data(), static_cast<int32_t>(size));
     TLastFileContent content = ParseLastFile(bytes);
     FLastCommitHash = content.CommitHash;
-    FCurrentBranch = content.Branch;
+    if (IsSafeBranchName(content.Branch)) {
+      FCurrentBranch = content.Branch;
+    } else {
+      // Not used in URLs or reports; the design-time channel choice stays.
+      FCurrentBranch = kDefaultBranch;
+      LogMessage(L"Start", L"channel of .last ignored: not a plain branch name");
+      return;
+    }
     ShowCurrentBranch();
-  } catch (const Exception& e) {
+  } catch (...) {
+    // Any failure, out of memory included, is a read error.
     FLocalPath.clear();
-    ShowInfo(e.Message());
-    LogError(e);
+    std::shared_ptr<Exception> failure;
+    try {
+      failure = CurrentExceptionAsObject();
+    } catch (...) {
+    }
+    ShowInfo(failure ? failure->Message() : std::wstring(kLastFileDamaged));
+    if (failure) LogError(*failure);
   }
 }
 

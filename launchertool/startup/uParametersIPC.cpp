@@ -164,6 +164,8 @@ void ReleaseInstance() {
 
 void HandlePipeRequest(const TPipeRequest& request) {
   if (!IsAcceptable(request)) return;
+  LogMessage(L"Start", L"request from another start: " +
+                           (request.Kind == TPipeRequestKind::Connect ? request.Text : std::wstring(L"/activate")));
   switch (gDelivery) {
     case TDelivery::Hold:
       if (gHeld.size() < kMaxHeldRequests) gHeld.push_back(request);
