@@ -105,3 +105,16 @@ def test_a_missing_winhttp_ends_the_start_with_one_message(harness, game_folder,
     harness.driver.press(dialog["hwnd"], "OK")
     assert broken.wait_exit() == 1
     assert not launcher_windows(harness, broken.exe)
+
+
+def test_a_last_file_of_any_size_is_a_read_error(game_folder, launch, launcher_log, sample_repo):
+    installed(game_folder, sample_repo)
+    # Far beyond any commit and channel; only a bounded prefix may be read.
+    (game_folder.path / ".last").write_bytes(b"\x00a" * (8 << 20))
+    launcher = launch()
+    box = launcher.wait_dialog()
+    assert box["text"] == "Файл .last повреждён."
+    launcher.answer(box, "OK")
+    launcher_log.wait_for("Exception")
+    # The folder is dropped: the launcher goes on as without an installation.
+    launcher.wait_state("UpdateRequired")
