@@ -15,17 +15,6 @@ struct TLoggerReleaser {
   ~TLoggerReleaser() { delete gLogger.exchange(nullptr); }
 } gLoggerReleaser;
 
-// Characters the ANSI code page lacks become its default character, not a
-// look-alike letter.
-std::string ToAnsi(const std::wstring& text) {
-  if (text.empty()) return {};
-  const DWORD flags = WC_NO_BEST_FIT_CHARS;
-  int n = WideCharToMultiByte(CP_ACP, flags, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_ACP, flags, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
-  return out;
-}
-
 void CreateFolders(const std::wstring& folder) {
   if (folder.empty()) return;
   DWORD attrs = GetFileAttributesW(folder.c_str());
@@ -37,6 +26,22 @@ void CreateFolders(const std::wstring& folder) {
 }
 
 }  // namespace
+
+std::string EncodeLogText(const std::wstring& text, UINT codePage) {
+  if (text.empty()) return {};
+  // UTF-8 and a few other code pages refuse every flag but this one.
+  const bool flagsAllowed = codePage != CP_UTF8 && codePage != CP_UTF7 && codePage != 54936 &&
+                            !(codePage >= 50220 && codePage <= 50229) && !(codePage >= 57002 && codePage <= 57011);
+  const DWORD flags = flagsAllowed ? WC_NO_BEST_FIT_CHARS : 0;
+  const int length = static_cast<int>(text.size());
+  int n = WideCharToMultiByte(codePage, flags, text.data(), length, nullptr, 0, nullptr, nullptr);
+  if (n <= 0) throw EEncodingError(L"The log text cannot be encoded. " + SysErrorMessage(GetLastError()));
+  std::string out(static_cast<size_t>(n), '\0');
+  n = WideCharToMultiByte(codePage, flags, text.data(), length, out.data(), n, nullptr, nullptr);
+  if (n <= 0) throw EEncodingError(L"The log text cannot be encoded. " + SysErrorMessage(GetLastError()));
+  out.resize(static_cast<size_t>(n));
+  return out;
+}
 
 TLogger::TLogger(std::wstring fileName, int32_t sizeLimit) : FFileName(std::move(fileName)) {
   size_t cut = FFileName.find_last_of(L"\\/");
@@ -88,7 +93,7 @@ bool TLogger::TryAppend(const std::string& bytes) {
   // WriteFile hands the whole entry to the system, so no flush is needed.
   UniqueFileHandle file(CreateFileW(FFileName.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return false;
+  if (!file || bytes.empty()) return false;
   DWORD written = 0;
   if (!WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) return false;
   return written == bytes.size();
@@ -99,7 +104,8 @@ void TLogger::LogMessage(const wchar_t* className, const std::wstring& tag, cons
     SYSTEMTIME now{};
     if (FTimeSource) now = FTimeSource();
     else GetLocalTime(&now);
-    std::string entry = ToAnsi(L"[" + FormatTimeStamp(now) + L"] " + FormatBody(className, tag, message) + L"\r\n");
+    std::string entry =
+        EncodeLogText(L"[" + FormatTimeStamp(now) + L"] " + FormatBody(className, tag, message) + L"\r\n", FCodePage);
     std::lock_guard guard(FLock);
     for (int attempt = 0; attempt < WriteAttempts; ++attempt) {
       if (TryAppend(entry)) return;

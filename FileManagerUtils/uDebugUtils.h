@@ -36,6 +36,8 @@ class TLogger {
   using TRetryWait = std::function<void(DWORD milliseconds)>;
   void SetTimeSource(TTimeSource source) { FTimeSource = std::move(source); }
   void SetRetryWait(TRetryWait wait) { FRetryWait = std::move(wait); }
+  // The code page of the text; the system's ANSI code page by default.
+  void SetCodePage(UINT codePage) { FCodePage = codePage; }
 
   static constexpr int WriteAttempts = 5;
   static constexpr DWORD RetryPauseMs = 100;
@@ -54,7 +56,12 @@ class TLogger {
   std::mutex FLock;
   TTimeSource FTimeSource;
   TRetryWait FRetryWait;
+  UINT FCodePage = GetACP();
 };
+
+// Text in the code page; characters it lacks become its default character
+// (U+FFFD in UTF-8), never a look-alike. Works for UTF-8 (65001) as well.
+std::string EncodeLogText(const std::wstring& text, UINT codePage);
 
 // The current logger, or null before it exists (and in a second instance).
 TLogger* GlobalLogger();

@@ -18,6 +18,7 @@
 #include "Guarded.h"
 #include "Handles.h"
 #include "WinAPIExtensions.h"
+#include "analytics/AnalyticsEvents.h"
 #include "game/GameSession.h"
 #include "update/ExpectedBlobs.h"
 #include "window/SortedStringList.h"
@@ -86,7 +87,6 @@ class TfLauncher {
   void ShowGameVersion();
   void ShowCurrentBranch();
   void RegisterVDRProtocol();
-  void RemoveOldLauncher();
   // Reads the installed commit and channel from .last (a step of creation).
   void ReadLastFile();
 
@@ -100,7 +100,7 @@ class TfLauncher {
   // Update check and analytics (bodies in uLauncher_UpdateCheck.cpp and
   // uLauncher_Analytics.cpp).
   void InitAnalytics();
-  void RegisterEventWithParams(const std::wstring& name, const std::wstring& version, const std::wstring& extra);
+  void RegisterEventWithParams(const std::wstring& name, const std::wstring& version, const TEventParams& extra);
   void SendUpdateEvent(const std::wstring& step, bool error);
   void tmrUpdateTimer();
   using THeadCommitHandler = void (TfLauncher::*)(THTTPAsyncContext& context);
@@ -297,7 +297,7 @@ extern TfLauncher* fLauncher;
 
 // Posts one usage event; failures are logged, never raised. Safe on any thread.
 void PostAnalyticsEvent(class TAnalyticsSender* analytics, const std::wstring& clientId, const std::wstring& name,
-                        const std::wstring& version, const std::wstring& extra);
+                        const std::wstring& version, const TEventParams& extra);
 
 // The launcher's information box: information sound, then a modal box.
 // A bare CR in the text is a line break.

@@ -20,11 +20,11 @@ void TfLauncher::InitAnalytics() {
   CreateHttpClients();
   FSessionId = std::to_wstring(static_cast<long long>(std::time(nullptr)));
   FClientId = ChooseClientId(EnumerateAdapters());
-  if (!FClientId.empty()) RegisterEventWithParams(L"launcher_start", VersionText(), L"");
+  if (!FClientId.empty()) RegisterEventWithParams(L"launcher_start", VersionText(), {});
 }
 
 void PostAnalyticsEvent(TAnalyticsSender* analytics, const std::wstring& clientId, const std::wstring& name,
-                        const std::wstring& version, const std::wstring& extra) {
+                        const std::wstring& version, const TEventParams& extra) {
   try {
     if (analytics) analytics->Post(BuildEventBody(clientId, name, version, extra));
   } catch (const Exception& e) {
@@ -34,7 +34,7 @@ void PostAnalyticsEvent(TAnalyticsSender* analytics, const std::wstring& clientI
 }
 
 void TfLauncher::RegisterEventWithParams(const std::wstring& name, const std::wstring& version,
-                                         const std::wstring& extra) {
+                                         const TEventParams& extra) {
   if (!FAnalytics) CreateHttpClients();
   PostAnalyticsEvent(FAnalytics.get(), FClientId, name, version, extra);
 }

@@ -3,20 +3,65 @@
 #include <cwchar>
 #include <iterator>
 
+#include "Utf8.h"
+
+namespace {
+
+using TJson = nlohmann::ordered_json;
+
+std::string Utf8(const std::wstring& text) { return ToUtf8(text); }
+
+}  // namespace
+
+std::string DumpSpaced(const TJson& value) {
+  if (value.is_object()) {
+    std::string text = "{";
+    bool first = true;
+    for (const auto& item : value.items()) {
+      if (!first) text += ", ";
+      first = false;
+      text += TJson(item.key()).dump(-1, ' ', false, TJson::error_handler_t::replace) + ": " + DumpSpaced(item.value());
+    }
+    return text + "}";
+  }
+  if (value.is_array()) {
+    std::string text = "[";
+    for (size_t i = 0; i < value.size(); ++i) text += (i ? ", " : "") + DumpSpaced(value[i]);
+    return text + "]";
+  }
+  // Invalid UTF-8 (from a lone surrogate) becomes U+FFFD instead of failing.
+  return value.dump(-1, ' ', false, TJson::error_handler_t::replace);
+}
+
 std::wstring BuildEventBody(const std::wstring& clientId, const std::wstring& name, const std::wstring& version,
-                            const std::wstring& extra) {
-  return L"{\"client_id\": \"" + clientId + L"\", \"events\": [{\"name\": \"" + name + L"\", " +
-         L"\"params\": {\"version\": \"" + version + L"\"" + extra + L"}}]}";
+                            const TEventParams& extra) {
+  TJson params = TJson::object();
+  params["version"] = Utf8(version);
+  if (extra.is_object())
+    for (const auto& item : extra.items()) params[item.key()] = item.value();
+  TJson event = TJson::object();
+  event["name"] = Utf8(name);
+  event["params"] = std::move(params);
+  TJson body = TJson::object();
+  body["client_id"] = Utf8(clientId);
+  body["events"] = TJson::array({std::move(event)});
+  return FromUtf8(DumpSpaced(body));
 }
 
-std::wstring BuildUpdateExtra(const std::wstring& hash, const std::wstring& newHash, const std::wstring& branch,
+TEventParams BuildUpdateExtra(const std::wstring& hash, const std::wstring& newHash, const std::wstring& branch,
                               bool error) {
-  return L", \"hash\": \"" + hash + L"\", \"newHash\": \"" + newHash + L"\", \"branch\": \"" + branch +
-         L"\", \"error\": " + (error ? L"true" : L"false");
+  TJson extra = TJson::object();
+  extra["hash"] = Utf8(hash);
+  extra["newHash"] = Utf8(newHash);
+  extra["branch"] = Utf8(branch);
+  extra["error"] = error;
+  return extra;
 }
 
-std::wstring BuildSessionTimeExtra(int64_t seconds) {
-  return L", \"sessionTime\": \"" + FormatPlayTime(seconds) + L"\"";
+TEventParams BuildSessionTimeExtra(int64_t seconds) {
+  TJson extra = TJson::object();
+  extra["sessionTime"] = Utf8(FormatPlayTime(seconds));
+  return extra;
 }
 
 std::wstring FormatPlayTime(int64_t seconds) {

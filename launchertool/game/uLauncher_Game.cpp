@@ -64,7 +64,7 @@ void TfLauncher::BTN_RunClick() {
     StateChecking(true);
     return;
   }
-  RegisterEventWithParams(L"game_run", VersionText(), L"");
+  RegisterEventWithParams(L"game_run", VersionText(), {});
   SetBusy(true);
   ShowTrayIcon(true);
   ShowWindow(FHandle, SW_HIDE);

@@ -30,3 +30,13 @@ std::string FormatLastFile(const std::wstring& commitHash, const std::wstring& b
   }
   return bytes;
 }
+
+bool IsSafeBranchName(const std::wstring& name) {
+  if (name.empty()) return false;
+  for (wchar_t c : name) {
+    bool plain = (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') || c == L'.' ||
+                 c == L'_' || c == L'-' || c == L'/';
+    if (!plain) return false;
+  }
+  return true;
+}

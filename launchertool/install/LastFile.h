@@ -4,6 +4,9 @@
 #include <string>
 
 inline constexpr wchar_t kDefaultBranch[] = L"main";
+// A commit hash, a TAB and a channel name fit many times over.
+inline constexpr size_t kLastFileSizeLimit = 4096;
+inline constexpr wchar_t kLastFileDamaged[] = L"Файл .last повреждён.";
 
 struct TLastFileContent {
   std::wstring CommitHash;
@@ -15,3 +18,7 @@ struct TLastFileContent {
 // first TAB, unchanged.
 TLastFileContent ParseLastFile(const std::string& bytes);
 std::string FormatLastFile(const std::wstring& commitHash, const std::wstring& branch);
+
+// Channel names end up in URLs, in .last and in analytics: only letters,
+// digits and "._-/" are taken.
+bool IsSafeBranchName(const std::wstring& name);

@@ -10,6 +10,7 @@
 #include "Streams.h"
 #include "install/FolderRules.h"
 #include "install/LastFile.h"
+#include "install/RemoveOld.h"
 #include "uDebugUtils.h"
 #include "uLauncher.h"
 #include "window/MessageText.h"
@@ -59,8 +60,12 @@ std::wstring PickFolder(HWND owner, const std::wstring& startFolder) {
 }  // namespace
 
 void TfLauncher::LoadInstallLocation() {
+  if (auto folder = ReadInstallLocation()) FLocalPath = *folder;
+}
+
+std::optional<std::wstring> ReadInstallLocation() {
   UniqueHKEY key;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kInstallKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kInstallKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return std::nullopt;
   DWORD type = 0, size = 0;
   std::wstring value;
   if (RegQueryValueExW(key.get(), kInstallValue, nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
@@ -70,7 +75,7 @@ void TfLauncher::LoadInstallLocation() {
         ERROR_SUCCESS)
       value = buffer.data();
   }
-  FLocalPath = WithoutTrailingSeparator(value);
+  return WithoutTrailingSeparator(value);
 }
 
 void TfLauncher::SaveInstallLocation() {
@@ -145,17 +150,32 @@ void TfLauncher::ReadLastFile() {
   }
   try {
     TFileStream file(GetLastFilePath(), fmOpenRead | fmShareExclusive);
-    int64_t size = file.GetSize();
+    const int64_t size = file.GetSize();
+    // Only a bounded prefix is ever read: a huge file is a damaged one.
+    if (size < 0 || size > static_cast<int64_t>(kLastFileSizeLimit)) throw Exception(kLastFileDamaged);
     std::string bytes(static_cast<size_t>(size), '\0');
     if (size > 0) file.ReadBuffer(bytes.data(), static_cast<int32_t>(size));
     TLastFileContent content = ParseLastFile(bytes);
     FLastCommitHash = content.CommitHash;
-    FCurrentBranch = content.Branch;
+    if (IsSafeBranchName(content.Branch)) {
+      FCurrentBranch = content.Branch;
+    } else {
+      // Not used in URLs or reports; the design-time channel choice stays.
+      FCurrentBranch = kDefaultBranch;
+      LogMessage(L"Start", L"channel of .last ignored: not a plain branch name");
+      return;
+    }
     ShowCurrentBranch();
-  } catch (const Exception& e) {
+  } catch (...) {
+    // Any failure, out of memory included, is a read error.
     FLocalPath.clear();
-    ShowInfo(e.Message());
-    LogError(e);
+    std::shared_ptr<Exception> failure;
+    try {
+      failure = CurrentExceptionAsObject();
+    } catch (...) {
+    }
+    ShowInfo(failure ? failure->Message() : std::wstring(kLastFileDamaged));
+    if (failure) LogError(*failure);
   }
 }
 

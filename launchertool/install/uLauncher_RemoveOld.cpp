@@ -4,12 +4,13 @@
 
 #include "FileSystem.h"
 #include "install/DeleteFileWithRetry.h"
+#include "install/RemoveOld.h"
+#include "startup/CommandLine.h"
 #include "WinAPIExtensions.h"
 #include "uDebugUtils.h"
-#include "uLauncher.h"
 
-void TfLauncher::RemoveOldLauncher() {
-  std::wstring path = FLocalPath + L"\\Launcher_old.exe";
+void RemoveOldLauncher(const std::wstring& folder) {
+  std::wstring path = folder + L"\\Launcher_old.exe";
   if (IsUserAnAdmin()) {
     DeleteFileWithRetry(path);
     return;
@@ -19,4 +20,14 @@ void TfLauncher::RemoveOldLauncher() {
   LogMessage(L"Delete", L"let's try to get administrator rights");
   DWORD shell = ShellExecuteFile(nullptr, L"runas", ExecutablePath(), L"/removeOldAndClose", L"", SW_SHOWNORMAL);
   if (shell != ERROR_SUCCESS && shell != ERROR_CANCELLED) RaiseLastOSError(shell);
+}
+
+bool HandleRemoveOldSwitches() {
+  const bool close = IsSwitchPresent(L"/removeOldAndClose");
+  if (!close && !IsSwitchPresent(L"/removeOld")) return false;
+  std::wstring folder = ReadInstallLocation().value_or(L"");
+  if (folder.empty()) folder = ExecutableFolder();
+  LogMessage(L"Start", close ? L"remove old launcher and close" : L"remove old launcher");
+  RemoveOldLauncher(folder);
+  return close;
 }

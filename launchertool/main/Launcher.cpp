@@ -7,7 +7,11 @@
 #include <string>
 
 #include "MainThreadQueue.h"
+#include "WinHttpBinding.h"
+#include "install/RemoveOld.h"
+#include "startup/CommandLine.h"
 #include "startup/uParametersIPC.h"
+#include "update/ServiceEndpoints.h"
 #include "uDebugUtils.h"
 #include "uLauncher.h"
 
@@ -40,6 +44,14 @@ void ShowFatalError(const Exception& e) {
   MessageBoxW(nullptr, e.Message().c_str(), kApplicationTitle, MB_OK | MB_ICONERROR | MB_TOPMOST);
 }
 
+void CreateLogger() {
+  try {
+    SetGlobalLogger(std::make_unique<TLogger>(LogFilePath(), 0x80000));
+  } catch (...) {
+    ShowFatalError(*CurrentExceptionAsObject());
+  }
+}
+
 int RunMessageLoop(HWND window) {
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
@@ -56,16 +68,30 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   SetCurrentDirectoryW(ExeFolder().c_str());
   MainThread::Initialize();
   try {
+    // The elevated helper of a self-replacement must not become a second
+    // instance of the launcher that started it.
+    if (IsSwitchPresent(L"/removeOld") || IsSwitchPresent(L"/removeOldAndClose")) CreateLogger();
+    if (HandleRemoveOldSwitches()) {
+      SetGlobalLogger(nullptr);
+      return 0;
+    }
     if (CheckRunningInstance()) return 0;
   } catch (...) {
     // A second launcher that cannot reach the first one says why.
     ShowFatalError(*CurrentExceptionAsObject());
     return 1;
   }
+  if (!GlobalLogger()) CreateLogger();
+  LogEndpointOverrides();
   try {
-    SetGlobalLogger(std::make_unique<TLogger>(LogFilePath(), 0x80000));
+    LoadWinHttp();
   } catch (...) {
-    ShowFatalError(*CurrentExceptionAsObject());
+    auto failure = CurrentExceptionAsObject();
+    LogError(*failure);
+    ShowFatalError(*failure);
+    ReleaseInstance();
+    SetGlobalLogger(nullptr);
+    return 1;
   }
   HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
 
@@ -87,12 +113,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   }
   if (created) exitCode = RunMessageLoop(launcher->Handle());
   PipeRequestsWindowClosing();
+  ReleaseInstance();
   MainThread::SetExceptionHandler(nullptr);
   fLauncher = nullptr;
   // A game session still running holds its own state, not the window.
   launcher.reset();
   MainThread::Finalize();
-  PipeReader.reset();
   if (SUCCEEDED(com)) CoUninitialize();
   SetGlobalLogger(nullptr);
   return exitCode;

@@ -49,8 +49,14 @@ bool GetSwitchValue(const TArguments& args, const std::wstring& name, std::wstri
   return false;
 }
 
+TArguments EffectiveArguments(TArguments args) {
+  std::wstring link;
+  if (!GetSwitchValue(args, L"/connect", link)) return args;
+  return {args.empty() ? std::wstring() : args[0], L"/connect", link};
+}
+
 const TArguments& ProcessArguments() {
-  static const TArguments args = SplitCommandLine(GetCommandLineW());
+  static const TArguments args = EffectiveArguments(SplitCommandLine(GetCommandLineW()));
   return args;
 }
 

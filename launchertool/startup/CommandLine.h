@@ -19,7 +19,11 @@ bool IsSwitchPresent(const TArguments& args, const std::wstring& name);
 // value untouched when the switch is absent.
 bool GetSwitchValue(const TArguments& args, const std::wstring& name, std::wstring& value);
 
-// The same over this process's own command line.
+// A start by a link may carry nothing but the link: when /connect is present
+// only it and its value remain (a link cannot add /runupdate or /removeOld).
+TArguments EffectiveArguments(TArguments args);
+
+// The same over this process's own (effective) command line.
 const TArguments& ProcessArguments();
 bool IsSwitchPresent(const std::wstring& name);
 bool GetSwitchValue(const std::wstring& name, std::wstring& value);

@@ -27,3 +27,26 @@ TPipeRequest ParsePipeRequest(const std::string& bytes) {
   }
   return request;
 }
+
+void TPipeMessageBuffer::Append(const char* data, size_t size) {
+  if (FOversized) return;
+  if (size > kPipeMessageLimit - FBytes.size()) {
+    FOversized = true;
+    std::string().swap(FBytes);
+    return;
+  }
+  FBytes.append(data, size);
+}
+
+TPipeRequest TPipeMessageBuffer::Request() const {
+  if (FOversized) return {};
+  return ParsePipeRequest(FBytes);
+}
+
+const wchar_t* ConnectTextFault(const std::wstring& text) {
+  for (wchar_t c : text) {
+    if (c == L'"') return L"a double quote";
+    if (c < 0x20 || c == 0x7F) return L"a control character";
+  }
+  return nullptr;
+}

@@ -27,3 +27,22 @@ struct TPipeRequest {
 // Recognises one message; prefixes are compared on the bytes, case-sensitively.
 TPipeRequest ParsePipeRequest(const std::string& bytes);
 
+// Collects one client's message, however many writes it arrives in, without
+// ever holding more than the limit: a longer message is only counted.
+class TPipeMessageBuffer {
+ public:
+  void Append(const char* data, size_t size);
+  bool Oversized() const { return FOversized; }
+  // The whole message, or empty when it was oversized.
+  const std::string& Bytes() const { return FBytes; }
+  TPipeRequest Request() const;
+
+ private:
+  std::string FBytes;
+  bool FOversized = false;
+};
+
+// Why a connect text is refused, or nullptr when it may be passed on: quotes
+// and control characters could break out of the game's command line.
+const wchar_t* ConnectTextFault(const std::wstring& text);
+

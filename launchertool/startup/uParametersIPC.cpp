@@ -11,14 +11,43 @@ std::unique_ptr<TPipeReader> PipeReader;
 
 namespace {
 
-// Both live as long as the process: together they mark the first instance.
-UniqueHandle gInstanceMutex;
-UniqueFileHandle gPipe;
+// How long a second launcher keeps trying to reach the first one, and how
+// long a restarted one (/runupdate) waits for the old one to let go.
+constexpr DWORD kReachWaitMs = 15000;
+constexpr DWORD kHandOverWaitMs = 60000;
+// How long a new first instance waits for an old pipe that is going away.
+constexpr int kPipeCreateAttempts = 30;
+constexpr DWORD kRetryMs = 100;
+
+// Owned on the main thread; released there so that it is free at once, not
+// only when the thread ends.
+class TInstanceMutex {
+ public:
+  TInstanceMutex() = default;
+  explicit TInstanceMutex(UniqueHandle mutex) : FMutex(std::move(mutex)) {}
+  TInstanceMutex(TInstanceMutex&&) noexcept = default;
+  TInstanceMutex& operator=(TInstanceMutex&& other) noexcept {
+    Release();
+    FMutex = std::move(other.FMutex);
+    return *this;
+  }
+  ~TInstanceMutex() { Release(); }
+  explicit operator bool() const { return static_cast<bool>(FMutex); }
+  void Release() {
+    if (FMutex) ReleaseMutex(FMutex.get());
+    FMutex.reset();
+  }
+
+ private:
+  UniqueHandle FMutex;
+};
+
+TInstanceMutex gInstanceMutex;
 
 enum class TDelivery { Hold, Deliver, Drop };
 TDelivery gDelivery = TDelivery::Hold;
 std::deque<TPipeRequest> gHeld;
-constexpr size_t kMaxHeldRequests = 16;
+constexpr size_t kMaxHeldRequests = 64;
 
 std::wstring InstanceMutexName() {
   wchar_t user[257] = L"";
@@ -29,35 +58,45 @@ std::wstring InstanceMutexName() {
   return name;
 }
 
-bool TryOwnInstanceMutex() {
-  if (gInstanceMutex) return true;
+bool TryOwnInstanceMutex(DWORD waitMs) {
   UniqueHandle mutex(CreateMutexW(nullptr, FALSE, InstanceMutexName().c_str()));
+  // A mutex we may not open belongs to another (elevated) launcher.
   if (!mutex) return false;
-  DWORD wait = WaitForSingleObject(mutex.get(), 0);
+  DWORD wait = WaitForSingleObject(mutex.get(), waitMs);
   if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) return false;
-  gInstanceMutex = std::move(mutex);
+  gInstanceMutex = TInstanceMutex(std::move(mutex));
   return true;
 }
 
-bool TryCreatePipe() {
-  gPipe.reset(CreateNamedPipeW(kPipeName, PIPE_ACCESS_INBOUND | FILE_FLAG_FIRST_PIPE_INSTANCE,
-                               PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
-                               PIPE_UNLIMITED_INSTANCES, 1024, 1024, 0, nullptr));
-  return static_cast<bool>(gPipe);
+void StartPipeReader() {
+  // An old launcher may still be taking its pipe down.
+  for (int attempt = 1;; ++attempt) {
+    try {
+      PipeReader = std::make_unique<TPipeReader>();
+      return;
+    } catch (const EOSError&) {
+      if (attempt >= kPipeCreateAttempts) throw;
+    }
+    Sleep(kRetryMs);
+  }
 }
 
-void SendToRunningInstance(const std::string& message) {
-  UniqueFileHandle pipe;
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    pipe.reset(CreateFileW(kPipeName, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (pipe || GetLastError() != ERROR_PIPE_BUSY) break;
-    // The running launcher is serving another client; give it a moment.
-    WaitNamedPipeW(kPipeName, 2000);
-  }
-  if (!pipe) RaiseLastOSError();
+// ERROR_SUCCESS once the request is written.
+DWORD TrySend(const std::string& message) {
+  UniqueFileHandle pipe(CreateFileW(kPipeName, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!pipe) return GetLastError();
+  // The first launcher may then bring its window to the front.
+  ULONG server = 0;
+  if (GetNamedPipeServerProcessId(pipe.get(), &server)) AllowSetForegroundWindow(server);
   DWORD written = 0;
   if (!WriteFile(pipe.get(), message.data(), static_cast<DWORD>(message.size()), &written, nullptr))
-    RaiseLastOSError();
+    return GetLastError();
+  return written == message.size() ? ERROR_SUCCESS : static_cast<DWORD>(ERROR_WRITE_FAULT);
+}
+
+DWORD MsLeft(ULONGLONG deadline) {
+  ULONGLONG now = GetTickCount64();
+  return now < deadline ? static_cast<DWORD>(deadline - now) : 0;
 }
 
 void DeliverNow(const TPipeRequest& request) {
@@ -69,6 +108,18 @@ void DeliverNow(const TPipeRequest& request) {
   }
 }
 
+bool IsAcceptableConnectText(const std::wstring& text) {
+  const wchar_t* fault = ConnectTextFault(text);
+  if (!fault) return true;
+  LogMessage(L"Start", std::wstring(L"connect text refused: it holds ") + fault);
+  return false;
+}
+
+bool IsAcceptable(const TPipeRequest& request) {
+  if (request.Kind != TPipeRequestKind::Connect) return true;
+  return IsAcceptableConnectText(request.Text.substr(std::size(kConnectRequestPrefix) - 1));
+}
+
 }  // namespace
 
 std::wstring GetConnectString() {
@@ -77,20 +128,44 @@ std::wstring GetConnectString() {
   return ConnectTextFromLink(link);
 }
 
+std::wstring AcceptedConnectString() {
+  std::wstring text = GetConnectString();
+  return IsAcceptableConnectText(text) ? text : std::wstring();
+}
+
 bool CheckRunningInstance() {
-  for (int attempt = 0; attempt < kInstanceAttempts; ++attempt) {
-    if (TryOwnInstanceMutex() && TryCreatePipe()) {
-      PipeReader = std::make_unique<TPipeReader>(gPipe.get());
+  bool handOver = IsSwitchPresent(L"/runupdate");
+  ULONGLONG deadline = GetTickCount64() + (handOver ? kHandOverWaitMs : kReachWaitMs);
+  const std::string request = BuildPipeRequest(GetConnectString());
+  for (;;) {
+    if (TryOwnInstanceMutex(handOver ? MsLeft(deadline) : 0)) {
+      StartPipeReader();
       return false;
     }
-    Sleep(kInstanceRetryMs);
+    if (handOver) {
+      // The old launcher never let go: tell it instead.
+      handOver = false;
+      deadline = GetTickCount64() + kReachWaitMs;
+    }
+    DWORD error = TrySend(request);
+    if (error == ERROR_SUCCESS) return true;
+    if (MsLeft(deadline) == 0) RaiseLastOSError(error);
+    // Busy: every instance serves a client. Not found: the first launcher is
+    // still creating its pipe, or has just ended.
+    if (error == ERROR_PIPE_BUSY) WaitNamedPipeW(kPipeName, 500);
+    else Sleep(kRetryMs);
   }
-  gInstanceMutex.reset();
-  SendToRunningInstance(BuildPipeRequest(GetConnectString()));
-  return true;
+}
+
+void ReleaseInstance() {
+  PipeReader.reset();
+  gInstanceMutex.Release();
 }
 
 void HandlePipeRequest(const TPipeRequest& request) {
+  if (!IsAcceptable(request)) return;
+  LogMessage(L"Start", L"request from another start: " +
+                           (request.Kind == TPipeRequestKind::Connect ? request.Text : std::wstring(L"/activate")));
   switch (gDelivery) {
     case TDelivery::Hold:
       if (gHeld.size() < kMaxHeldRequests) gHeld.push_back(request);
@@ -116,89 +191,4 @@ void PipeRequestsWindowReady() {
 void PipeRequestsWindowClosing() {
   gDelivery = TDelivery::Drop;
   gHeld.clear();
-}
-
-TPipeReader::TPipeReader(HANDLE pipe, std::wstring name, TRequestHandler onRequest)
-    : FPipe(pipe), FName(std::move(name)), FOnRequest(std::move(onRequest)) {
-  if (!FOnRequest) FOnRequest = &HandlePipeRequest;
-  FThread.reset(CreateThread(nullptr, 0, &TPipeReader::ThreadEntry, this, 0, nullptr));
-  if (!FThread) RaiseLastOSError();
-}
-
-TPipeReader::~TPipeReader() {
-  FTerminated = true;
-  // A short client connection wakes the thread from waiting for a client.
-  UniqueFileHandle wake(CreateFileW(FName.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-  wake.reset();
-  if (WaitForSingleObject(FThread.get(), 2000) == WAIT_TIMEOUT) {
-    // A client that connected and stays silent keeps the read waiting.
-    CancelSynchronousIo(FThread.get());
-    WaitForSingleObject(FThread.get(), 2000);
-  }
-}
-
-DWORD WINAPI TPipeReader::ThreadEntry(LPVOID self) noexcept {
-  using TSetDescription = HRESULT(WINAPI*)(HANDLE, PCWSTR);
-  if (auto set = reinterpret_cast<TSetDescription>(
-          GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetThreadDescription")))
-    set(GetCurrentThread(), L"Launcher pipe reader");
-  try {
-    static_cast<TPipeReader*>(self)->Execute();
-  } catch (...) {
-    LogError(*CurrentExceptionAsObject());
-  }
-  return 0;
-}
-
-std::string TPipeReader::ReadMessage(DWORD& endError) {
-  std::string message;
-  char buffer[kPipeMessageLimit];
-  for (;;) {
-    DWORD got = 0;
-    BOOL ok = ReadFile(FPipe, buffer, sizeof(buffer), &got, nullptr);
-    endError = ok ? ERROR_SUCCESS : GetLastError();
-    if (got > 0) message.append(buffer, got);
-    // A message longer than the buffer arrives in pieces; keep reading so
-    // that it is dropped whole.
-    if (!ok && endError == ERROR_MORE_DATA) continue;
-    if (got == 0 || !ok) return message;
-  }
-}
-
-void TPipeReader::WaitForNextClient() {
-  DisconnectNamedPipe(FPipe);
-  if (FTerminated) return;
-  if (!ConnectNamedPipe(FPipe, nullptr) && GetLastError() != ERROR_PIPE_CONNECTED && !FTerminated) {
-    // Not a client: avoid spinning on a broken pipe.
-    Sleep(100);
-  }
-}
-
-void TPipeReader::Execute() {
-  while (!FTerminated) {
-    DWORD endError = ERROR_SUCCESS;
-    std::string message = ReadMessage(endError);
-    if (FTerminated) break;
-    if (message.empty()) {
-      if (endError == ERROR_PIPE_LISTENING) {
-        // No client has connected yet.
-        Sleep(100);
-      } else {
-        // A client came and went without a word: free the pipe for the next.
-        WaitForNextClient();
-      }
-      continue;
-    }
-    TPipeRequest request = ParsePipeRequest(message);
-    if (request.Kind != TPipeRequestKind::None) {
-      try {
-        MainThread::Synchronize([this, &request] { FOnRequest(request); });
-      } catch (...) {
-        // The window reports its own failures; the pipe keeps serving.
-        LogError(*CurrentExceptionAsObject());
-      }
-    }
-    WaitForNextClient();
-  }
-  DisconnectNamedPipe(FPipe);
 }

@@ -1,48 +1,56 @@
 #pragma once
 // Single instance per user: the first launcher owns a per-user mutex and the
-// pipe; a later one writes its request into the pipe and ends. The reader
-// thread hands requests to the window on the main thread.
+// pipe; a later one writes its request into the pipe and ends. Reader threads
+// hand requests to the window on the main thread.
 #include <windows.h>
 
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Handles.h"
 #include "startup/ConnectLink.h"
 
 inline constexpr wchar_t kPipeName[] = L"\\\\.\\pipe\\VELDRA";
-inline constexpr int kInstanceAttempts = 6;
-inline constexpr DWORD kInstanceRetryMs = 500;
+// Several instances listen, so that starts in a burst seldom find it busy.
+inline constexpr int kPipeListeners = 4;
+// A client gets this long to write its message and close its end.
+inline constexpr DWORD kPipeClientTimeoutMs = 2000;
 
 // The connect text of the /connect link of this process, or empty.
 std::wstring GetConnectString();
+// The same, empty (with a log line) when the text is refused.
+std::wstring AcceptedConnectString();
 
 class TPipeReader {
  public:
   // Called on the main thread for every recognised request.
   using TRequestHandler = std::function<void(const TPipeRequest&)>;
-  // Starts reading at once; the pipe handle stays owned by the caller. The
-  // name is the pipe's path, used to wake the reader when it ends.
-  TPipeReader(HANDLE pipe, std::wstring name = kPipeName, TRequestHandler onRequest = {});
+  // Creates the pipe's instances (the first one exclusively when first is
+  // set) and starts a reader on each; raises EOSError when no instance could
+  // be created. The reader owns the pipe: destroying it ends the pipe.
+  explicit TPipeReader(std::wstring name = kPipeName, TRequestHandler onRequest = {}, bool first = true,
+                       int listeners = kPipeListeners);
   ~TPipeReader();
   TPipeReader(const TPipeReader&) = delete;
   TPipeReader& operator=(const TPipeReader&) = delete;
 
  private:
-  static DWORD WINAPI ThreadEntry(LPVOID self) noexcept;
-  void Execute();
-  // Reads one client's message until it closes its end; the last error of the
-  // read that ended it says whether a client was there at all.
-  std::string ReadMessage(DWORD& endError);
-  void WaitForNextClient();
+  struct TListener;
+  static DWORD WINAPI ThreadEntry(LPVOID listener) noexcept;
+  void Serve(TListener& listener);
+  bool WaitForClient(TListener& listener);
+  TPipeMessageBuffer ReadMessage(TListener& listener);
+  // Waits for an overlapped operation; false when it was cancelled (stop or
+  // time-out), after the cancellation has completed.
+  bool Complete(TListener& listener, DWORD timeoutMs, DWORD& transferred, DWORD& error);
 
-  HANDLE FPipe;
   std::wstring FName;
   TRequestHandler FOnRequest;
-  std::atomic<bool> FTerminated{false};
-  UniqueHandle FThread;
+  UniqueHandle FStop;
+  std::vector<std::unique_ptr<TListener>> FListeners;
 };
 
 extern std::unique_ptr<TPipeReader> PipeReader;
@@ -51,6 +59,9 @@ extern std::unique_ptr<TPipeReader> PipeReader;
 // true when the request was handed to the running launcher. Raises EOSError
 // when the running launcher cannot be reached.
 bool CheckRunningInstance();
+// Ends the pipe and frees the instance mutex at once, so that a launcher
+// started now (a restart) becomes the first instance. Main thread.
+void ReleaseInstance();
 
 // Main thread. Requests that arrive before the window is ready are held;
 // WindowReady delivers them, WindowClosing drops them and every later one.

@@ -14,6 +14,7 @@
 #include "FileSystem.h"
 #include "MainThreadQueue.h"
 #include "resource_ids.h"
+#include "install/LastFile.h"
 #include "startup/CommandLine.h"
 #include "startup/uParametersIPC.h"
 #include "uDebugUtils.h"
@@ -188,17 +189,8 @@ bool TfLauncher::FormCreate() {
   ShowGameVersion();
   ReadLastFile();
 
-  if (!FLocalPath.empty()) {
-    if (IsSwitchPresent(L"/removeOldAndClose")) {
-      LogMessage(L"Start", L"remove old launcher and close");
-      RemoveOldLauncher();
-      return false;
-    }
-    if (IsSwitchPresent(L"/removeOld")) {
-      LogMessage(L"Start", L"remove old launcher");
-      RemoveOldLauncher();
-    }
-  }
+  // /removeOld and /removeOldAndClose were handled before the single-instance
+  // check (program entry).
 
   // From here on the start-up analytics step runs last, whatever happens.
   struct TRunLast {
@@ -221,14 +213,15 @@ bool TfLauncher::FormCreate() {
     LogMessage(L"Start", L"run update");
     StateUpdateRequired();
     if (branch.size() >= 2 && branch.front() == L'"' && branch.back() == L'"') branch = branch.substr(1, branch.size() - 2);
-    FCurrentBranch = branch;
+    if (IsSafeBranchName(branch)) FCurrentBranch = branch;
+    else LogMessage(L"Start", L"channel of /runupdate ignored: not a plain branch name");
     ShowCurrentBranch();
     // Starts the update as a click once the message loop runs.
     PostMessageW(BTN_Update, WM_LBUTTONDOWN, MK_LBUTTON, 0);
     PostMessageW(BTN_Update, WM_LBUTTONUP, MK_LBUTTON, 0);
     return true;
   }
-  if (!FLocalPath.empty()) FConnectionString = GetConnectString();
+  if (!FLocalPath.empty()) FConnectionString = AcceptedConnectString();
   StateChecking(true);
   return true;
 }
@@ -236,6 +229,8 @@ bool TfLauncher::FormCreate() {
 void TfLauncher::FormDestroy() {
   FReadyForRequests = false;
   PipeRequestsWindowClosing();
+  // A launcher restarted now (self-update, elevation) must find both free.
+  ReleaseInstance();
   KillTimer(FHandle, kTimerUpdate);
   KillTimer(FHandle, kTimerConnectWait);
   ShowTrayIcon(false);

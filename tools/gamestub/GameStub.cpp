@@ -5,6 +5,8 @@
 // on WM_CLOSE, like a player closing the game.
 #include <windows.h>
 
+#include <nlohmann/json.hpp>
+
 #include <cstdio>
 #include <string>
 
@@ -22,27 +24,23 @@ std::wstring LogPath() {
   return path + L"VELDRA.log";
 }
 
-// JSON string with every character outside printable ASCII escaped, so the
-// log stays ASCII and a test sees the exact UTF-16 code units.
-std::string JsonString(const wchar_t* text, size_t length) {
-  std::string out = "\"";
-  for (size_t i = 0; i < length; ++i) {
-    wchar_t c = text[i];
-    if (c == L'"' || c == L'\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c >= 0x20 && c < 0x7F) {
-      out += static_cast<char>(c);
-    } else {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
-      out += escape;
-    }
+using TJson = nlohmann::ordered_json;
+
+// UTF-8 for the JSON library; lone surrogates become U+FFFD.
+std::string Utf8(const wchar_t* text, size_t length) {
+  std::string utf8;
+  if (length) {
+    int n = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+    utf8.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), utf8.data(), n, nullptr, nullptr);
   }
-  return out + "\"";
+  return utf8;
 }
 
-std::string JsonString(const std::wstring& text) { return JsonString(text.data(), text.size()); }
+std::string Utf8(const std::wstring& text) { return Utf8(text.data(), text.size()); }
+
+// One event line, ASCII with every other character escaped by the library.
+std::string EventLine(const TJson& event) { return event.dump(-1, ' ', true, TJson::error_handler_t::replace); }
 
 void AppendLine(const std::string& line) {
   // Opened per line so that a reader sees every event at once.
@@ -59,8 +57,6 @@ void AppendLine(const std::string& line) {
     Sleep(20);
   }
 }
-
-std::string Number(unsigned long long value) { return std::to_string(value); }
 
 // The parameters: the command line without the program token and one blank.
 std::wstring Parameters(const wchar_t* commandLine) {
@@ -80,12 +76,14 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
   switch (message) {
     case WM_COPYDATA: {
       const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
-      std::string text = "null";
+      TJson event = {{"event", "copydata"},
+                     {"tag", static_cast<uint64_t>(data->dwData)},
+                     {"bytes", static_cast<uint64_t>(data->cbData)},
+                     {"sender", static_cast<uint64_t>(reinterpret_cast<uintptr_t>(reinterpret_cast<HWND>(wParam)))},
+                     {"text", nullptr}};
       if (data->lpData != nullptr && data->cbData % sizeof(wchar_t) == 0)
-        text = JsonString(static_cast<const wchar_t*>(data->lpData), data->cbData / sizeof(wchar_t));
-      AppendLine("{\"event\":\"copydata\",\"tag\":" + Number(data->dwData) + ",\"bytes\":" + Number(data->cbData) +
-                 ",\"sender\":" + Number(reinterpret_cast<uintptr_t>(reinterpret_cast<HWND>(wParam))) +
-                 ",\"text\":" + text + "}");
+        event["text"] = Utf8(static_cast<const wchar_t*>(data->lpData), data->cbData / sizeof(wchar_t));
+      AppendLine(EventLine(event));
       return TRUE;
     }
     case WM_DESTROY:
@@ -103,9 +101,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   const wchar_t* commandLine = GetCommandLineW();
   wchar_t directory[MAX_PATH * 2];
   DWORD dirLength = GetCurrentDirectoryW(ARRAYSIZE(directory), directory);
-  AppendLine("{\"event\":\"start\",\"pid\":" + Number(GetCurrentProcessId()) +
-             ",\"cmdline\":" + JsonString(commandLine) + ",\"params\":" + JsonString(Parameters(commandLine)) +
-             ",\"cwd\":" + JsonString(directory, dirLength) + "}");
+  AppendLine(EventLine({{"event", "start"},
+                        {"pid", static_cast<uint64_t>(GetCurrentProcessId())},
+                        {"cmdline", Utf8(commandLine)},
+                        {"params", Utf8(Parameters(commandLine))},
+                        {"cwd", Utf8(directory, dirLength)}}));
 
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof windowClass;
@@ -119,7 +119,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
                                 200, nullptr, nullptr, instance, nullptr);
   if (window == nullptr) return 1;
   ShowWindow(window, show);
-  AppendLine("{\"event\":\"window\",\"hwnd\":" + Number(reinterpret_cast<uintptr_t>(window)) + "}");
+  AppendLine(EventLine({{"event", "window"}, {"hwnd", static_cast<uint64_t>(reinterpret_cast<uintptr_t>(window))}}));
 
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {

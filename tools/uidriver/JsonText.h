@@ -1,8 +1,12 @@
 #pragma once
-// A tiny JSON writer for the driver's replies. Strings are written as ASCII
-// with every other UTF-16 unit escaped, so the console code page never matters.
+// A tiny JSON writer for the driver's replies; the JSON library escapes every
+// key and string, as ASCII with every other character escaped, so the console
+// code page never matters.
 #include <cstdint>
 #include <string>
+
+// A JSON string of the text: ASCII, every other character escaped.
+std::string JsonEscapedAscii(const std::wstring& text);
 
 class JsonText {
  public:
@@ -10,14 +14,7 @@ class JsonText {
   JsonText& EndObject() { FText += '}'; FFirst = false; return *this; }
   JsonText& BeginArray() { Separate(); FText += '['; FFirst = true; return *this; }
   JsonText& EndArray() { FText += ']'; FFirst = false; return *this; }
-  JsonText& Key(const char* name) {
-    Separate();
-    FText += '"';
-    FText += name;
-    FText += "\":";
-    FFirst = true;  // the value follows without a comma
-    return *this;
-  }
+  JsonText& Key(const char* name);
   JsonText& Value(const std::wstring& text);
   JsonText& Value(const char* text) { return Value(std::wstring(text, text + std::char_traits<char>::length(text))); }
   JsonText& Value(long long number) { Separate(); FText += std::to_string(number); return *this; }

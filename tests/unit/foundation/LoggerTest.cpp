@@ -102,6 +102,32 @@ TEST_F(LoggerTest, TextIsInTheAnsiCodePage) {
   EXPECT_NE(text.find("T: caf\xe9 ? ?\r\n"), std::string::npos) << text;
 }
 
+TEST(LogText, EveryCodePageGetsItsBytesAndNoLookAlikes) {
+  const struct {
+    UINT codePage;
+    std::wstring text;
+    std::string bytes;
+  } cases[] = {
+      {65001, L"Ошибка \u2713 caf\u00e9", "\xD0\x9E\xD1\x88\xD0\xB8\xD0\xB1\xD0\xBA\xD0\xB0 \xE2\x9C\x93 caf\xC3\xA9"},
+      {65001, std::wstring(L"x") + wchar_t(0xD800) + L"y", "x\xEF\xBF\xBDy"},
+      {1251, L"Ошибка \u4e2d \u0101", "\xCE\xF8\xE8\xE1\xEA\xE0 ? ?"},
+      {1252, L"caf\u00e9 \u0101", "caf\xE9 ?"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(EncodeLogText(c.text, c.codePage), c.bytes) << c.codePage;
+}
+
+TEST_F(LoggerTest, EntriesAreWrittenUnderUtf8AndCyrillicCodePages) {
+  for (UINT codePage : {65001u, 1251u}) {
+    auto logger = MakeLogger();
+    logger->SetCodePage(codePage);
+    logger->LogMessage(L"Start", L"Ошибка");
+    EXPECT_NE(LogText().find("Start: " + EncodeLogText(L"Ошибка", codePage) + "\r\n"), std::string::npos)
+        << codePage << ": " << LogText();
+    // Nothing written is no success: no retries were needed.
+    EXPECT_TRUE(Waits.empty()) << codePage;
+  }
+}
+
 TEST_F(LoggerTest, LogLargerThanTheLimitStartsEmptyAtCreation) {
   struct TCase {
     size_t Size;

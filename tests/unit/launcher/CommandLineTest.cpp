@@ -52,4 +52,22 @@ TEST(Switches, ValueIsTheNextArgumentOfTheFirstOccurrence) {
   EXPECT_EQ(value, L"/removeOld");
 }
 
+TEST(Switches, ALinkStartKeepsNothingButTheLink) {
+  const struct {
+    TArguments args;
+    TArguments kept;
+  } cases[] = {
+      {{L"L.exe", L"/connect", L"vdr://connect/A", L"/runupdate", L"qa"}, {L"L.exe", L"/connect", L"vdr://connect/A"}},
+      {{L"L.exe", L"/removeOldAndClose", L"/CONNECT", L"vdr://connect/A"}, {L"L.exe", L"/connect", L"vdr://connect/A"}},
+      {{L"L.exe", L"/runupdate", L"/connect"}, {L"L.exe", L"/connect", L""}},
+      // Without a link every switch stays.
+      {{L"L.exe", L"/removeOld", L"/runupdate", L"qa"}, {L"L.exe", L"/removeOld", L"/runupdate", L"qa"}},
+  };
+  for (const auto& c : cases) {
+    const TArguments kept = EffectiveArguments(c.args);
+    EXPECT_EQ(kept, c.kept);
+    EXPECT_FALSE(IsSwitchPresent(kept, L"/runupdate") && IsSwitchPresent(kept, L"/connect"));
+  }
+}
+
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "install/LastFile.h"
 #include "startup/ConnectLink.h"
 
 namespace {
@@ -55,6 +56,37 @@ TEST(PipeRequest, MessagesBeyondTheBufferAreNotRequests) {
   std::string fits = "/connect " + std::string(kPipeMessageLimit - 9, 'a');
   EXPECT_EQ(ParsePipeRequest(fits).Kind, TPipeRequestKind::Connect);
   EXPECT_EQ(ParsePipeRequest(fits + "a").Kind, TPipeRequestKind::None);
+}
+
+TEST(ConnectLink, TextsThatCouldBreakACommandLineAreRefused) {
+  const struct {
+    const wchar_t* Text;
+    bool Refused;
+  } cases[] = {
+      {L"Srv-1:7777", false},
+      {L"Сервер Б/2?x=1&y=%20", false},
+      {L"a b\\c'd", false},
+      {L"x\" /runupdate \"qa", true},
+      {L"x\ty", true},
+      {L"x\r\n", true},
+      {L"\x1b[0m", true},
+      {L"x\x7f", true},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(ConnectTextFault(c.Text) != nullptr, c.Refused) << testing::PrintToString(std::wstring(c.Text));
+}
+
+TEST(BranchName, OnlyLettersDigitsAndDotUnderscoreDashSlash) {
+  const struct {
+    const wchar_t* Name;
+    bool Safe;
+  } cases[] = {
+      {L"main", true},           {L"qa", true},         {L"release/1.2_rc-3", true}, {L"", false},
+      {L"qa\r\n", false},        {L"qa&x=1", false},    {L"qa#", false},              {L"q a", false},
+      {L"qa\"", false},          {L"ветка", false},     {L"..%2F", false},            {L"a?b", false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(IsSafeBranchName(c.Name), c.Safe) << testing::PrintToString(std::wstring(c.Name));
 }
 
 }  // namespace

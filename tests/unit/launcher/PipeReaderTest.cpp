@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -18,16 +19,21 @@ class PipeReaderTest : public testing::Test {
   void SetUp() override {
     MainThread::Initialize();
     FName = L"\\\\.\\pipe\\VELDRA-test-" + std::to_wstring(GetCurrentProcessId());
-    FPipe.reset(CreateNamedPipeW(FName.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_FIRST_PIPE_INSTANCE,
-                                 PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
-                                 PIPE_UNLIMITED_INSTANCES, 1024, 1024, 0, nullptr));
-    ASSERT_TRUE(FPipe);
-    FReader = std::make_unique<TPipeReader>(FPipe.get(), FName,
-                                            [this](const TPipeRequest& r) { FReceived.push_back(r); });
+    FReader = std::make_unique<TPipeReader>(FName, [this](const TPipeRequest& r) { FReceived.push_back(r); });
   }
   void TearDown() override {
     FReader.reset();
     MainThread::Finalize();
+  }
+
+  // Connects as a client, waiting while every instance is busy.
+  UniqueFileHandle Connect() {
+    UniqueFileHandle client;
+    for (int attempt = 0; attempt < 100 && !client; ++attempt) {
+      client.reset(CreateFileW(FName.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+      if (!client) WaitNamedPipeW(FName.c_str(), 100);
+    }
+    return client;
   }
 
   // Connects as a client (waiting while the reader is busy with another one),
@@ -53,7 +59,6 @@ class PipeReaderTest : public testing::Test {
   }
 
   std::wstring FName;
-  UniqueFileHandle FPipe;
   std::unique_ptr<TPipeReader> FReader;
   std::vector<TPipeRequest> FReceived;
 };
@@ -78,6 +83,87 @@ TEST_F(PipeReaderTest, DropsUnknownAndOversizedMessagesAndGoesOn) {
   ASSERT_TRUE(WaitForRequests(1));
   ASSERT_EQ(FReceived.size(), 1u);
   EXPECT_EQ(FReceived[0].Text, L"/connect Я");
+}
+
+TEST_F(PipeReaderTest, SilentClientsDoNotBlockOthers) {
+  // More silent clients than listening instances, all holding their end open.
+  std::vector<UniqueFileHandle> silent;
+  for (int i = 0; i < kPipeListeners + 2; ++i) silent.push_back(Connect());
+  Send("/connect after");
+  ASSERT_TRUE(WaitForRequests(1));
+  EXPECT_EQ(FReceived[0].Text, L"/connect after");
+}
+
+TEST_F(PipeReaderTest, MessageLimitHoldsHoweverTheClientWrites) {
+  // The limit itself passes, in many small writes as in one.
+  const std::string atLimit = "/connect " + std::string(kPipeMessageLimit - 9, 'a');
+  {
+    UniqueFileHandle client = Connect();
+    ASSERT_TRUE(client);
+    for (size_t i = 0; i < atLimit.size(); i += 100) {
+      DWORD written = 0;
+      const DWORD n = static_cast<DWORD>(std::min<size_t>(100, atLimit.size() - i));
+      ASSERT_TRUE(WriteFile(client.get(), atLimit.data() + i, n, &written, nullptr));
+    }
+  }
+  // One byte more, in pieces, is dropped whole.
+  {
+    UniqueFileHandle client = Connect();
+    ASSERT_TRUE(client);
+    for (int i = 0; i < 2; ++i) {
+      DWORD written = 0;
+      const std::string half = i == 0 ? atLimit : std::string("b");
+      ASSERT_TRUE(WriteFile(client.get(), half.data(), static_cast<DWORD>(half.size()), &written, nullptr));
+    }
+  }
+  Send("/activate");
+  ASSERT_TRUE(WaitForRequests(2));
+  MainThread::PumpUntil([] { return false; }, 300);
+  ASSERT_EQ(FReceived.size(), 2u);
+  size_t connects = 0;
+  for (const auto& r : FReceived)
+    if (r.Kind == TPipeRequestKind::Connect) {
+      ++connects;
+      EXPECT_EQ(r.Text.size(), kPipeMessageLimit);
+    }
+  EXPECT_EQ(connects, 1u);
+}
+
+TEST_F(PipeReaderTest, ManyClientsAtOnceAllArrive) {
+  std::vector<HANDLE> threads;
+  static std::wstring name;
+  name = FName;
+  for (int i = 0; i < 10; ++i) {
+    threads.push_back(CreateThread(
+        nullptr, 0,
+        [](LPVOID index) -> DWORD {
+          const std::string bytes = "/connect " + std::to_string(reinterpret_cast<uintptr_t>(index));
+          for (int attempt = 0; attempt < 200; ++attempt) {
+            UniqueFileHandle client(CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+            if (!client) {
+              WaitNamedPipeW(name.c_str(), 100);
+              continue;
+            }
+            DWORD written = 0;
+            WriteFile(client.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+            return 0;
+          }
+          return 1;
+        },
+        reinterpret_cast<LPVOID>(static_cast<uintptr_t>(i)), 0, nullptr));
+  }
+  ASSERT_TRUE(WaitForRequests(10));
+  for (HANDLE t : threads) {
+    WaitForSingleObject(t, INFINITE);
+    CloseHandle(t);
+  }
+  std::vector<std::wstring> texts;
+  for (const auto& r : FReceived) texts.push_back(r.Text);
+  std::sort(texts.begin(), texts.end());
+  std::vector<std::wstring> expected;
+  for (int i = 0; i < 10; ++i) expected.push_back(L"/connect " + std::to_wstring(i));
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(texts, expected);
 }
 
 TEST_F(PipeReaderTest, EndsWhileWaitingForTheFirstClient) {

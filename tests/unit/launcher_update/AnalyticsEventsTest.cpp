@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "Utf8.h"
 #include "analytics/AnalyticsEvents.h"
 
 TEST(SessionTime, FormatsHoursMinutesSecondsAndDays) {
@@ -19,9 +20,9 @@ TEST(EventBody, PiecesInOrder) {
     std::wstring body;
     const wchar_t* expected;
   } cases[] = {
-      {BuildEventBody(L"0011223344556677", L"launcher_start", L"1.2.3.4", L""),
+      {BuildEventBody(L"0011223344556677", L"launcher_start", L"1.2.3.4"),
        LR"({"client_id": "0011223344556677", "events": [{"name": "launcher_start", "params": {"version": "1.2.3.4"}}]})"},
-      {BuildEventBody(L"", L"game_run", L"", L""),
+      {BuildEventBody(L"", L"game_run", L""),
        LR"({"client_id": "", "events": [{"name": "game_run", "params": {"version": ""}}]})"},
       {BuildEventBody(L"ab", L"game_end", L"1.0.0.0", BuildSessionTimeExtra(90061)),
        LR"({"client_id": "ab", "events": [{"name": "game_end", "params": {"version": "1.0.0.0", "sessionTime": "1.01:01:01"}}]})"},
@@ -31,6 +32,30 @@ TEST(EventBody, PiecesInOrder) {
        LR"({"client_id": "ab", "events": [{"name": "update_end", "params": {"version": "2", "hash": "", "newHash": "", "branch": "main", "error": true}}]})"},
   };
   for (const auto& c : cases) EXPECT_EQ(c.body, c.expected);
+}
+
+TEST(EventBody, EveryValueIsEscaped) {
+  const struct {
+    std::wstring value;
+    const wchar_t* json;
+  } cases[] = {
+      {L"say \"hi\"", LR"("say \"hi\"")"},
+      {L"C:\\x\\", LR"("C:\\x\\")"},
+      {L"a\tb\r\n\x01\x1f", LR"("a\tb\r\n\u0001\u001f")"},
+      {L"Ветка/ёж", L"\"Ветка/ёж\""},
+      {L"\",\"x\": \"", LR"("\",\"x\": \"")"},
+  };
+  for (const auto& c : cases) {
+    const std::wstring json = c.json;
+    EXPECT_EQ(BuildEventBody(c.value, L"game_run", L"1"),
+              L"{\"client_id\": " + json + L", \"events\": [{\"name\": \"game_run\", \"params\": {\"version\": \"1\"}}]}");
+    EXPECT_EQ(BuildEventBody(L"id", L"update_end", c.value, BuildUpdateExtra(c.value, L"n", c.value, true)),
+              L"{\"client_id\": \"id\", \"events\": [{\"name\": \"update_end\", \"params\": {\"version\": " + json +
+                  L", \"hash\": " + json + L", \"newHash\": \"n\", \"branch\": " + json + L", \"error\": true}}]}");
+    // Whatever the values, the body stays one parseable document.
+    const auto parsed = nlohmann::json::parse(ToUtf8(BuildEventBody(c.value, c.value, c.value)));
+    EXPECT_EQ(parsed["client_id"].get<std::string>(), ToUtf8(c.value));
+  }
 }
 
 TEST(EventBody, CollectURLCarriesIdAndSecretInOrder) {

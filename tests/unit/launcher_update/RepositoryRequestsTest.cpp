@@ -69,9 +69,21 @@ TEST(ServiceEndpoints, OverridesFromTheEnvironment) {
     TServiceEndpoints expected;
   } cases[] = {
       {{}, {kDefaultApiBase, kDefaultRawBase, kDefaultAnalyticsBase}},
-      {{{L"VELDRA_API_URL", L"http://127.0.0.1:8080"}, {L"VELDRA_RAW_URL", L"https://mirror.example"},
+      {{{L"VELDRA_API_URL", L"http://127.0.0.1:8080"}, {L"VELDRA_RAW_URL", L"https://127.255.0.9"},
         {L"VELDRA_ANALYTICS_URL", L"http://localhost:9/"}},
-       {L"http://127.0.0.1:8080", L"https://mirror.example", L"http://localhost:9"}},
+       {L"http://127.0.0.1:8080", L"https://127.255.0.9", L"http://localhost:9"}},
+      {{{L"VELDRA_API_URL", L"http://[::1]:8080"}, {L"VELDRA_RAW_URL", L"http://LocalHost"}},
+       {L"http://[::1]:8080", L"http://LocalHost", kDefaultAnalyticsBase}},
+      // Only loopback hosts: another program must not send the launcher elsewhere.
+      {{{L"VELDRA_API_URL", L"https://mirror.example"}, {L"VELDRA_RAW_URL", L"http://128.0.0.1"},
+        {L"VELDRA_ANALYTICS_URL", L"http://127.0.0.1.evil.example"}},
+       {kDefaultApiBase, kDefaultRawBase, kDefaultAnalyticsBase}},
+      {{{L"VELDRA_API_URL", L"http://localhost.example"}, {L"VELDRA_RAW_URL", L"http://[::2]"},
+        {L"VELDRA_ANALYTICS_URL", L"http://127.0.0.256"}},
+       {kDefaultApiBase, kDefaultRawBase, kDefaultAnalyticsBase}},
+      {{{L"VELDRA_API_URL", L"http://127.0.0.1@evil.example"}, {L"VELDRA_RAW_URL", L"http://127.0.0.1:99999"},
+        {L"VELDRA_ANALYTICS_URL", L"http://127.1"}},
+       {kDefaultApiBase, kDefaultRawBase, kDefaultAnalyticsBase}},
       // Not a scheme, host and port: ignored.
       {{{L"VELDRA_API_URL", L"127.0.0.1:8080"}, {L"VELDRA_RAW_URL", L"ftp://host"},
         {L"VELDRA_ANALYTICS_URL", L"http://host/path"}},
@@ -80,12 +92,17 @@ TEST(ServiceEndpoints, OverridesFromTheEnvironment) {
        {kDefaultApiBase, kDefaultRawBase, kDefaultAnalyticsBase}},
   };
   for (const auto& c : cases) {
-    const TServiceEndpoints got = EndpointsFromEnvironment([&](const wchar_t* name) -> std::optional<std::wstring> {
-      auto it = c.env.find(name);
-      return it == c.env.end() ? std::nullopt : std::optional<std::wstring>(it->second);
-    });
+    std::vector<std::wstring> notes;
+    const TServiceEndpoints got = EndpointsFromEnvironment(
+        [&](const wchar_t* name) -> std::optional<std::wstring> {
+          auto it = c.env.find(name);
+          return it == c.env.end() ? std::nullopt : std::optional<std::wstring>(it->second);
+        },
+        &notes);
     EXPECT_EQ(got.ApiBase, c.expected.ApiBase);
     EXPECT_EQ(got.RawBase, c.expected.RawBase);
     EXPECT_EQ(got.AnalyticsBase, c.expected.AnalyticsBase);
+    // One log line per variable that was set, whether taken or ignored.
+    EXPECT_EQ(notes.size(), c.env.size());
   }
 }
