@@ -9,7 +9,7 @@ PACKAGES=(
   wine wine32:i386 wine64
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
-  cmake ninja-build nasm xvfb xauth git python3 python3-pytest
+  g++ cmake ninja-build nasm xvfb xauth git python3 python3-pytest
   libz-mingw-w64-dev nlohmann-json3-dev googletest dpkg-dev
   unzip zip pngcheck libjpeg-turbo-progs imagemagick curl file
 )
