@@ -19,20 +19,18 @@ namespace {
 // The host build stands in for CompareStringOrdinal(..., TRUE): each UTF-16
 // code unit is mapped to its simple upper case, as NTFS's upcase table does,
 // for the alphabets installation paths use (Latin-1, Latin Extended-A,
-// Greek, Cyrillic); other units compare as they are. Neither side consults
-// a locale, so the Turkish dotted I folds nowhere.
+// Greek, Cyrillic); other units compare as they are. Like that table (as
+// measured under Wine) it has no locale and leaves the letters whose upper
+// case is another letter's alone: micro sign, dotless i, long s, final sigma.
 uint16_t UpperUnit(uint16_t c) {
   if (c >= u'a' && c <= u'z') return c - 0x20;
   if (c < 0xB5) return c;
-  if (c == 0xB5) return 0x039C;  // micro sign: Greek capital mu
   if ((c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 0x20;
   if (c == 0xFF) return 0x0178;
   if (c >= 0x0100 && c <= 0x017F) {
     // Latin Extended-A pairs capital and small letters; the odd ones out
     // are dotless i, kra, the ŉ digraph and long s.
-    if (c == 0x0131) return u'I';
-    if (c == 0x0138 || c == 0x0149) return c;
-    if (c == 0x017F) return u'S';
+    if (c == 0x0130 || c == 0x0131 || c == 0x0138 || c == 0x0149 || c == 0x017F) return c;
     const bool evenCapitals = c < 0x0138 || (c > 0x0149 && c < 0x0179);
     const bool small = evenCapitals ? (c & 1) == 1 : (c & 1) == 0;
     return small ? c - 1 : c;
@@ -41,7 +39,6 @@ uint16_t UpperUnit(uint16_t c) {
   if (c == 0x03AC) return 0x0386;
   if (c >= 0x03AD && c <= 0x03AF) return c - 0x25;
   if (c >= 0x03B1 && c <= 0x03C1) return c - 0x20;
-  if (c == 0x03C2) return 0x03A3;  // final sigma
   if (c >= 0x03C3 && c <= 0x03CB) return c - 0x20;
   if (c == 0x03CC) return 0x038C;
   if (c == 0x03CD || c == 0x03CE) return c - 0x3F;
