@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Turns a Debian 12 machine (as root) into a build machine. Idempotent: a second
-# run on a ready machine only checks and returns.
+# Turns a Debian 12 machine (as root) into a build machine. Idempotent: on a
+# ready machine it only checks, needs no root and returns.
 set -euo pipefail
 
 DEPS_CACHE=${LAUNCHER_DEPS_CACHE:-/var/cache/launcher-deps}
@@ -9,7 +9,7 @@ PACKAGES=(
   wine wine32:i386 wine64
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
-  cmake ninja-build nasm xvfb xauth git python3 python3-pytest
+  g++ cmake ninja-build nasm xvfb xauth git python3 python3-pytest
   libz-mingw-w64-dev nlohmann-json3-dev googletest dpkg-dev
   unzip zip pngcheck libjpeg-turbo-progs imagemagick curl file netpbm
 )
@@ -22,8 +22,12 @@ need_root() {
   fi
 }
 
+has_i386() { dpkg --print-foreign-architectures | grep -qx i386; }
+
+has_deb_src() { grep -Rqs '^deb-src\|^Types:.*deb-src' /etc/apt/sources.list /etc/apt/sources.list.d/ 2>/dev/null; }
+
 ensure_i386() {
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  if ! has_i386; then
     log "adding the i386 architecture"
     dpkg --add-architecture i386
     APT_DIRTY=1
@@ -31,7 +35,7 @@ ensure_i386() {
 }
 
 ensure_deb_src() {
-  if grep -Rqs '^deb-src\|^Types:.*deb-src' /etc/apt/sources.list /etc/apt/sources.list.d/ 2>/dev/null; then
+  if has_deb_src; then
     return
   fi
   log "adding deb-src entries"
@@ -76,6 +80,31 @@ fetch_source() {
   return 1
 }
 
+# Runs a command with its output kept aside; shows the output when it fails.
+quietly() {
+  local out status=0
+  out=$(mktemp)
+  "$@" >"$out" 2>&1 || status=$?
+  if [ "$status" != 0 ]; then
+    log "failed ($status): $*"
+    cat "$out" >&2
+  fi
+  rm -f "$out"
+  return "$status"
+}
+
+# True when the library is built for a source version the mirrors list and
+# the cache's link points at it.
+source_package_ready() {
+  local arch=$1 pkg=$2 ver cache="$DEPS_CACHE/$1-w64-mingw32"
+  for ver in $(src_versions "$pkg"); do
+    if [ -f "$cache/$pkg-$ver/.done" ] && [ "$(readlink "$cache/$pkg")" = "$cache/$pkg-$ver" ]; then
+      return 0
+    fi
+  done
+  return 1
+}
+
 # Cross-builds a CMake-based Debian source package into $DEPS_CACHE/<pkg>-<version>.
 build_source_package() {
   local arch=$1 pkg=$2; shift 2
@@ -94,19 +123,38 @@ build_source_package() {
     ver=$(fetch_source "$pkg") || { log "cannot fetch the source of $pkg (deb-src missing?)"; exit 1; }
     prefix="$cache/$pkg-$ver"
     log "cross-building $pkg $ver for $arch"
-    dpkg-source -x ./*.dsc src >/dev/null
-    cmake -S src -B build -G Ninja -Wno-dev \
+    quietly dpkg-source -x ./*.dsc src
+    quietly cmake -S src -B build -G Ninja -Wno-dev \
       -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
-      -DCMAKE_INSTALL_PREFIX="$prefix" "$@" >/dev/null
-    cmake --build build >/dev/null
-    cmake --install build >/dev/null
+      -DCMAKE_INSTALL_PREFIX="$prefix" "$@"
+    quietly cmake --build build
+    quietly cmake --install build
     touch "$prefix/.done"
     ln -sfn "$prefix" "$cache/$pkg"
   )
   rm -rf "$work"
 }
 
+# The cross-built libraries: architecture, source package, CMake options.
+# i686 is what ships; x86_64 runs the tests where 32-bit processes cannot run.
+LIBJPEG_OPTIONS=(-DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_TURBOJPEG=OFF -DWITH_JPEG8=OFF -DWITH_SIMD=ON
+  -DREQUIRE_SIMD=ON)
+LIBPNG_OPTIONS=(-DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF)
+ARCHES=(i686 x86_64)
+
+machine_ready() {
+  local arch
+  has_i386 && has_deb_src || return 1
+  [ -z "$(missing_packages)" ] || return 1
+  for arch in "${ARCHES[@]}"; do
+    source_package_ready "$arch" libjpeg-turbo && source_package_ready "$arch" libpng1.6 || return 1
+  done
+}
+
 main() {
+  if machine_ready; then
+    return
+  fi
   need_root
   APT_DIRTY=0
   ensure_i386
@@ -114,11 +162,9 @@ main() {
   ensure_packages
   ROOT="$(cd "$(dirname "$0")/.." && pwd)"
   local arch
-  # i686 is what ships; x86_64 runs the tests where 32-bit processes cannot run.
-  for arch in i686 x86_64; do
-    build_source_package $arch libjpeg-turbo -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_TURBOJPEG=OFF \
-      -DWITH_JPEG8=OFF -DWITH_SIMD=ON -DREQUIRE_SIMD=ON
-    build_source_package $arch libpng1.6 -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF
+  for arch in "${ARCHES[@]}"; do
+    build_source_package "$arch" libjpeg-turbo "${LIBJPEG_OPTIONS[@]}"
+    build_source_package "$arch" libpng1.6 "${LIBPNG_OPTIONS[@]}"
   done
 }
 

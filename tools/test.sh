@@ -5,6 +5,12 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 tools/bootstrap.sh
+
+# The Windows-free core and its tests on the host first, with AddressSanitizer
+# and UndefinedBehaviorSanitizer: seconds, and a broken rule shows up at once.
+cmake -S tests/native -B build-native -G Ninja >/dev/null
+cmake --build build-native
+ctest --test-dir build-native --output-on-failure
 # shellcheck source=wine-session.sh
 source tools/wine-session.sh
 

@@ -4,7 +4,7 @@
 
 #include <cwchar>
 
-#include "DownloadError.h"
+#include "update/DownloadError.h"
 #include "HttpResponse.h"
 
 std::wstring FormatSpanAsTimeOfDay(int64_t seconds, const std::wstring& localeName) {

@@ -9,7 +9,8 @@ from pathlib import Path
 
 from e2e_support.wine import WineSession
 
-BUILD_DIR = Path(os.environ.get("LAUNCHER_BUILD_DIR") or "/work/main/build-x64")
+SOURCE_DIR = Path(os.environ.get("LAUNCHER_SOURCE_DIR") or Path(__file__).resolve().parents[2])
+BUILD_DIR = Path(os.environ.get("LAUNCHER_BUILD_DIR") or SOURCE_DIR / "build-x64")
 
 
 class ArchiveTool:

@@ -1,7 +1,7 @@
 """Fixtures of the end-to-end tests: they drive the real Launcher.exe under Wine.
 
 Build folder: $LAUNCHER_BUILD_DIR (set by ctest and tools/test.sh), else
-/work/main/build-x64. The Wine prefix is the build's own and is shared by the
+build-x64/ of this checkout. The Wine prefix is the build's own and is shared by the
 whole run; when pytest runs alone (for example after
 `source tools/wine-session.sh; wine_session_begin <build>`), the harness
 creates or starts it itself.
@@ -34,7 +34,7 @@ from e2e_support.waiting import DEFAULT_TIMEOUT, wait_for
 from e2e_support.wine import WineSession
 
 SOURCE_DIR = Path(os.environ.get("LAUNCHER_SOURCE_DIR") or Path(__file__).resolve().parents[2])
-BUILD_DIR = Path(os.environ.get("LAUNCHER_BUILD_DIR") or "/work/main/build-x64")
+BUILD_DIR = Path(os.environ.get("LAUNCHER_BUILD_DIR") or SOURCE_DIR / "build-x64")
 INSTALL_KEY = r"Software\VELDRA"
 PROTOCOL_KEY = r"Software\Classes\vdr"
 ENDPOINT_VARIABLES = ("VELDRA_API_URL", "VELDRA_RAW_URL", "VELDRA_ANALYTICS_URL")

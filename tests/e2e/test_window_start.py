@@ -48,7 +48,7 @@ def test_start_without_installation_offers_the_install(harness, launch, screensh
     screenshot(launcher.hwnd, "window-update-offered")
 
 
-def test_window_layout_and_captions(launch, screenshot):
+def test_window_layout_and_captions(harness, launch, screenshot):
     launcher = launch()
     view = launcher.wait_state("UpdateRequired")
     window = view.window
@@ -58,7 +58,9 @@ def test_window_layout_and_captions(launch, screenshot):
     assert style & WS_SYSMENU and style & WS_MINIMIZEBOX
     assert not style & WS_MAXIMIZEBOX and not style & WS_THICKFRAME
     left, top, width, height = window["rect"]
-    assert abs(left + width / 2 - 640) <= 16 and abs(top + height / 2 - 512) <= 40, "window not centred on the screen"
+    screen_width, screen_height = harness.driver.screen_size()
+    assert abs(left + width / 2 - screen_width / 2) <= 16 and abs(top + height / 2 - screen_height / 2) <= 40, \
+        "window not centred on the screen"
 
     wrong = []
     for name, x, y, w, h in LAYOUT:

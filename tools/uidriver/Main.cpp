@@ -16,6 +16,7 @@
 //   kill --pid P                           end a process
 //   kill-under --folder F                  end every process whose program lies in F
 //   foreground --hwnd H                    bring a window to the front
+//   screen                                 the primary screen's size in pixels
 //   reg-query --key K                      a current-user key tree
 //   reg-set --key K [--name N] --value V   a string value (default value without --name)
 //   reg-delete --key K [--key K2]...       current-user key trees
@@ -266,6 +267,16 @@ int RegistryCommand(const std::wstring& command, const Options& options) {
 
 }  // namespace
 
+int ScreenCommand() {
+  JsonText json;
+  json.BeginObject()
+      .Key("width").Value(static_cast<long long>(GetSystemMetrics(SM_CXSCREEN)))
+      .Key("height").Value(static_cast<long long>(GetSystemMetrics(SM_CYSCREEN)))
+      .EndObject();
+  Reply(json.Text());
+  return 0;
+}
+
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) return Fail(L"usage: uidriver COMMAND [--option value]..."), 2;
   Options options;
@@ -289,6 +300,7 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"kill") return KillCommand(options);
   if (command == L"kill-under") return KillUnderCommand(options);
   if (command == L"foreground") return ForegroundCommand(options);
+  if (command == L"screen") return ScreenCommand();
   if (command.rfind(L"reg-", 0) == 0) return RegistryCommand(command, options);
   return Fail(L"unknown command"), 2;
 }

@@ -57,6 +57,11 @@ class UiDriver:
     def windows(self, pid=None):
         return self.call("windows", pid=pid)
 
+    def screen_size(self):
+        """(width, height) of the primary screen, in pixels."""
+        reply = self.call("screen")
+        return reply["width"], reply["height"]
+
     def controls(self, hwnd):
         """{"window": top-level window, "controls": [every descendant control]}"""
         return self.call("controls", hwnd=hwnd)

@@ -1,6 +1,6 @@
 #include "ZipNames.h"
 
-#include <windows.h>
+#include "PathCompare.h"
 
 namespace zip {
 namespace {
@@ -115,8 +115,6 @@ std::wstring DecodeCp437(const std::vector<uint8_t>& bytes) {
 }
 
 bool SameNameIgnoringCase(const std::wstring& a, const std::wstring& b) {
-  if (a.size() != b.size()) return false;
-  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
-         CSTR_EQUAL;
+  return a.size() == b.size() && ComparePathsNoCase(a, b) == 0;
 }
 }  // namespace zip

@@ -4,10 +4,7 @@
 #include <set>
 #include <string>
 
-// Orders paths by their letters folded the way the file system folds them
-// (every alphabet, whatever the locale): two names the file system takes for
-// one file compare equal.
-int ComparePathsNoCase(const std::wstring& a, const std::wstring& b);
+#include "PathCompare.h"
 
 struct TCaseInsensitiveLess {
   bool operator()(const std::wstring& a, const std::wstring& b) const { return ComparePathsNoCase(a, b) < 0; }
