@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include "Exceptions.h"
-#include "update/CommitHash.h"
 #include "update/DownloadError.h"
 #include "update/TemporaryFiles.h"
 #include "update/VerifiedResponse.h"
@@ -79,15 +78,6 @@ TEST(DownloadTrust, PathsCompareWithEveryAlphabetFolded) {
   TSortedStringList list{L"/data/Файл.txt"};
   EXPECT_FALSE(list.insert(L"/data/файл.txt").second);
   EXPECT_EQ(list.erase(L"/DATA/ФАЙЛ.TXT"), 1u);
-}
-
-TEST(DownloadTrust, HeadCommitIsFortyHexadecimalDigits) {
-  EXPECT_TRUE(IsCommitHash(L"0123456789abcdef0123456789ABCDEF01234567"));
-  for (const wchar_t* text : {L"", L"0123456789abcdef0123456789abcdef0123456",
-                              L"0123456789abcdef0123456789abcdef01234567\n",
-                              L"0123456789abcdef0123456789abcdef0123456g", L"../../../../../../../../../../x"}) {
-    EXPECT_FALSE(IsCommitHash(text)) << text;
-  }
 }
 
 class TemporaryFilesTest : public testing::Test {
