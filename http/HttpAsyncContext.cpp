@@ -230,7 +230,11 @@ void CALLBACK WinHttpStatusCallback(HINTERNET, DWORD_PTR context, DWORD status, 
   } catch (...) {
     try {
       auto wrapper = std::make_shared<EHTTPWrapperException>(L"Something was wrong!", self, CurrentExceptionAsObject());
-      RaiseInMainThread(std::move(wrapper));
+      if (self && self->OnFailed()) {
+        self->OnFailed()(std::move(wrapper));
+      } else {
+        RaiseInMainThread(std::move(wrapper));
+      }
     } catch (...) {
       // Nothing may cross back into WinHTTP.
     }

@@ -16,7 +16,8 @@
 // used. A failure (a WinHTTP error, EAbort from an abort test, an exception
 // of the response or of the handler) reaches the main thread as
 // EHTTPWrapperException through MainThread::Queue, with the cause as inner
-// exception; the handler is then not called (again).
+// exception; the handler is then not called (again). An owner that wants its
+// exchanges' failures itself sets SetOnFailed before Run.
 #include <windows.h>
 #include <winhttp.h>
 
@@ -33,6 +34,9 @@ class THTTPResponse;
 class THTTPAsyncContext;
 
 using THTTPAsyncContextEndLoading = std::function<void(THTTPAsyncContext* AContext)>;
+// Receives the exchange's failure on the WinHTTP worker thread instead of the
+// main thread's last-chance handler; it must not raise.
+using THTTPAsyncContextFailed = std::function<void(std::shared_ptr<class EHTTPWrapperException> failure)>;
 
 class THTTPAsyncContext : public std::enable_shared_from_this<THTTPAsyncContext> {
  public:
@@ -52,6 +56,9 @@ class THTTPAsyncContext : public std::enable_shared_from_this<THTTPAsyncContext>
   void Run(THTTPAsyncContextEndLoading onEndLoad, bool disposeAfterLoad);
   // Stores the handler; on a finished exchange it runs at once.
   void SetOnEndLoad(THTTPAsyncContextEndLoading value);
+  // Set before Run: failures go to this handler, not to the main thread.
+  void SetOnFailed(THTTPAsyncContextFailed value) { FOnFailed = std::move(value); }
+  const THTTPAsyncContextFailed& OnFailed() const { return FOnFailed; }
   // Closes the request handle; the context frees itself when WinHTTP reports
   // the handle closing. Idempotent; the last thing a caller does with it.
   void Dispose();
@@ -105,6 +112,7 @@ class THTTPAsyncContext : public std::enable_shared_from_this<THTTPAsyncContext>
   bool FNeedDestroyAll = false;
   bool FDisposeAfterLoad = false;
   THTTPAsyncContextEndLoading FOnEndLoad;
+  THTTPAsyncContextFailed FOnFailed;
   std::atomic<int32_t> FStarted{0};
   // An asynchronous exchange holds itself until its request handle reports
   // closing; wrappers of its failures hold it only weakly.

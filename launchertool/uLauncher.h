@@ -20,18 +20,12 @@
 #include "WinAPIExtensions.h"
 #include "analytics/AnalyticsEvents.h"
 #include "game/GameSession.h"
-#include "update/ExpectedBlobs.h"
+#include "update/UpdateRun.h"
 #include "window/SortedStringList.h"
 
-class THTTPAsyncContext;
-class THTTPResponse;
+class TExchangeSet;
 class TLauncherTheme;
-class TMapLoader;
-class TMapPacker;
-struct TRepositoryRequestTarget;
 struct ITaskbarList3;
-
-enum TUpdateResult : uint8_t { urSuccess, urNothing };
 
 // Update channels, indexed by the tag of the channel radio buttons.
 inline constexpr const wchar_t* Branches[] = {L"main", L"qa"};
@@ -40,7 +34,7 @@ inline constexpr wchar_t kLauncherWindowClass[] = L"TfLauncher";
 inline constexpr wchar_t kLauncherCaption[] = L"VELDRA LAUNCHER";
 inline constexpr wchar_t kApplicationTitle[] = L"Launcher";
 
-class TfLauncher {
+class TfLauncher : private TUpdateRunEvents {
  public:
   TfLauncher();
   ~TfLauncher();
@@ -73,8 +67,7 @@ class TfLauncher {
   void ActivateApp();
   bool IsError() const { return FErrorOnLoading; }
   void aplctnvnts1Exception(const Exception& e);
-  // A failed step of the update run that did not come through the HTTP layer
-  // (map packing): stops the run like a failed download and reports it.
+  // A failed update run: Exit becomes usable, the progress goes, the error is shown.
   void ReportRunFailure(const Exception& e);
   void ShowError(const Exception& e);
 
@@ -103,76 +96,22 @@ class TfLauncher {
   void RegisterEventWithParams(const std::wstring& name, const std::wstring& version, const TEventParams& extra);
   void SendUpdateEvent(const std::wstring& step, bool error);
   void tmrUpdateTimer();
-  using THeadCommitHandler = void (TfLauncher::*)(THTTPAsyncContext& context);
-  void RequestHeadCommit(THeadCommitHandler handler);
-  void OnVersionChecked(THTTPAsyncContext& context);
+  void RequestHeadCommit();
+  void OnVersionChecked(int32_t status, const std::wstring& body);
   void BTN_UpdateClick();
 
   // ---- The update run (launchertool/update/) ----
-  // A step's completion handler; runs on a WinHTTP worker thread.
-  using TStepHandler = void (TfLauncher::*)(THTTPAsyncContext& context);
-  // The request convention of every asynchronous step: a GET of the target
-  // with its one extra header, on FHttp; the exchange owns request and
-  // response, and the handler runs only while the window lives.
-  void SendStepRequest(const TRepositoryRequestTarget& target, std::unique_ptr<THTTPResponse> response,
-                       TStepHandler handler);
-  // The same for handlers of other objects of the run (the map loaders).
-  void SendStepRequest(const TRepositoryRequestTarget& target, std::unique_ptr<THTTPResponse> response,
-                       std::function<void(THTTPAsyncContext&)> handler);
-  // Start of a run (uLauncher_UpdateRun.cpp).
-  void PrepareUpdateRun(std::function<void()> firstStep);
-  // Stops the map packer and frees the run's loaders and plain file list.
-  void DiscardLoadingWork();
-  void TryGetVersion();
-  void OnVersionLoaded(THTTPAsyncContext& context);
-  // Launcher self-update and write access (uLauncher_SelfUpdate.cpp).
-  void TryGetNewLauncher();
-  void OnLauncherInfoLoaded(THTTPAsyncContext& context);
-  void PrepareLauncherUpdate();
+  // The window's side: a run per press of Update (uLauncher_UpdateRun.cpp).
+  void PrepareUpdateRun();
   bool CheckAndGetAccess(bool retry);
-  // Change lists (uLauncher_ChangeList.cpp).
-  // Commits whose change lists this chain has applied, oldest first: a
-  // commit met again ends the run instead of looping.
-  std::vector<std::wstring> FChangeListChain;
-  void GetChangesList();
-  void OnChangesListLoaded(THTTPAsyncContext& context);
-  void RequestNextCommit();
-  void OnNextCommitLoaded(THTTPAsyncContext& context);
-  void MarkForDownload(const std::wstring& path);
-  void MarkForDelete(const std::wstring& path);
-  // Full tree walk (uLauncher_TreeWalk.cpp).
-  // The head commit asked for before a walk that does not know it yet.
-  void OnFullUpdateHeadLoaded(THTTPAsyncContext& context);
-  void TryFullUpdate();
-  void RequestTree(const std::wstring& folder, const std::wstring& url);
-  void OnTreeLoaded(THTTPAsyncContext& context);
-  // Download queue (uLauncher_Downloads.cpp).
-  // The run's plain files, fixed before the first item starts: workers read
-  // these while the main thread may empty FFileListToDownload after an error.
-  std::vector<std::wstring> FPlainFilesToLoad;
-  // Every repository path the run's downloads write, map archives included;
-  // fixed like FPlainFilesToLoad.
-  TSortedStringList FRunPaths;
-  void BeginFileLoading();
-  void StartLoadingItem(int32_t index);
-  void OnFileLoaded(THTTPAsyncContext& context);
-  void TryLoadNextFile();
-  void IncrementActiveFiles();
-  void EndLoadingStep();
-  void IncProgress();
-  void ResetProgress();
   void CaptionFolderPreparing();
-  void CaptionFileLoading();
   void CaptionDataPack();
   void CaptionFinishLoading();
-  // Finishing (uLauncher_Finish.cpp).
-  void FinishUpdate();
-  void ApplyDeletions();
-  void DeleteUnlistedFiles(const std::wstring& folder);
-  void WriteLastFile();
   void ResetUpdateState();
   void ShowUpdateFinished();
   void ShowNothingToLoad();
+  // The run of the last press of Update while it lasts.
+  std::shared_ptr<TUpdateRun> FRun;
 
   // Control texts read by other threads and by the analytics events.
   std::wstring VersionText() const;
@@ -182,24 +121,9 @@ class TfLauncher {
   std::wstring FClientId;
   std::wstring FSessionId;
   TUpdateResult FUpdateState = urSuccess;
-  std::function<void()> FNextUpdateState;
   std::wstring FProcessingHash;
-  TSortedStringList FFileListToDelete;
-  int32_t FDownloadLength = 0;
-  std::atomic<bool> FErrorOnLoading{false};
-  std::wstring FCurrentFolder;
-  TSortedStringList FFileListToDownload;
-  TSortedStringList FFullListToDownload;
-  // Blob hashes the walk learned for the files it put on the download list.
-  TExpectedBlobs FExpectedBlobs;
-  std::vector<std::pair<std::wstring, std::wstring>> FURLsToDownload;
-  std::atomic<int32_t> FFileOffset{0};
-  std::atomic<int32_t> FLoadingCount{0};
-  // The packing text was queued since the download text was last queued.
-  std::atomic<bool> FPackingCaptionQueued{false};
-  // Map loaders of the run, in work-item order; they live until the run is reset.
-  std::vector<std::unique_ptr<TMapLoader>> FLoadedMaps;
-  std::unique_ptr<TMapPacker> FMapPacker;
+  // The last run failed; set from its first failure until its end is handled.
+  bool FErrorOnLoading = false;
   std::wstring FLocalPath;
   std::wstring FLastCommitHash;
   std::wstring FNewCommitHash;
@@ -235,11 +159,17 @@ class TfLauncher {
   std::shared_ptr<class TAnalyticsSender> FAnalytics;
   // Creates both clients and the analytics sender on first use (main thread).
   void CreateHttpClients();
-  // Completion handlers of repository requests act only while this is alive.
-  std::shared_ptr<int> FAliveToken = std::make_shared<int>(0);
+  // The start-up check's exchange; closed and waited for with the window.
+  std::unique_ptr<TExchangeSet> FCheckExchanges;
   // ---- end ----
 
  private:
+  // TUpdateRunEvents: what the run tells the window.
+  void RunStatus(TUpdateRunStatus status) override;
+  void RunProgress(int32_t done, int32_t total) override;
+  void RunFailed(const Exception& error) override;
+  void RunFinished(const TUpdateRunEnd& end) override;
+
   static LRESULT CALLBACK StaticWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexcept;
   static LRESULT CALLBACK PanelProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR) noexcept;
   // Window plumbing (window/uLauncher_Window.cpp).

@@ -23,17 +23,17 @@ namespace {
 void LogUpdate(const std::wstring& message) { LogMessage(L"Update", message); }
 }  // namespace
 
-TMapLoader::TMapLoader(std::wstring name) : FMapName(std::move(name)), FHost(&LauncherMapHost()) {}
+TMapLoader::TMapLoader(std::wstring name, std::wstring localPath, TMapLoaderHost& host)
+    : FMapName(std::move(name)), FLocalPath(std::move(localPath)), FHost(&host), FIsCancelled(host.AbortTest()) {}
 
 TMapLoader::~TMapLoader() {
   FFilesList.clear();
-  // Closing writes what the archive holds; an unfinished member is dropped.
-  FSavedZip.reset();
   // The canvas file goes with its stream.
   FBitmapRawStream.reset();
+  DiscardArchive();
 }
 
-std::wstring TMapLoader::MapsFolder() const { return FHost->LocalPath() + L"\\data\\maps\\"; }
+std::wstring TMapLoader::MapsFolder() const { return FLocalPath + L"\\data\\maps\\"; }
 
 void TMapLoader::CheckNames() const {
   if (!IsSafeMapName(FMapName)) throw EDownloadError(L"Недопустимое имя карты: " + FMapName + L"!");
@@ -43,6 +43,7 @@ void TMapLoader::CheckNames() const {
 }
 
 void TMapLoader::DiscardArchive() {
+  // Closing writes what the archive holds; an unfinished member is dropped.
   try {
     FSavedZip.reset();
   } catch (...) {
@@ -50,21 +51,13 @@ void TMapLoader::DiscardArchive() {
   if (!FSavedZipPath.empty() && !FArchivePlaced) DeleteFileW(FSavedZipPath.c_str());
 }
 
-void TMapLoader::FailStep() {
-  std::shared_ptr<Exception> e = CurrentExceptionAsObject();
+void TMapLoader::Fail(std::shared_ptr<Exception> error) {
   DiscardArchive();
-  // The window learns of the failure before the unit comes back, so that a
-  // finishing step this may trigger already sees the run failed.
-  if (!e->Is<EAbort>()) FHost->ReportRunFailure(e);
-  FHost->EndLoadingStep();
-  // Reported already: the exchange ends silently.
-  throw EAbort(e->Message());
+  FHost->MapFailed(shared_from_this(), std::move(error));
 }
 
 void TMapLoader::BeginLoading() {
   LogUpdate(L"Begin map loading:" + FMapName);
-  FHost->IncrementActiveFiles();
-  bool finished = false;
   try {
     CheckNames();
     FLoadOrder.assign(FFilesList.begin(), FFilesList.end());
@@ -76,21 +69,19 @@ void TMapLoader::BeginLoading() {
       }
     }
     // A name no file of the installation or of this run has.
-    FSavedZipPath = ClaimTemporaryFile(FHost->LocalPath(), L"/data/maps/" + FMapName, FHost->RunPaths());
+    FSavedZipPath = ClaimTemporaryFile(FLocalPath, L"/data/maps/" + FMapName, FHost->RunPaths());
     FSavedZip = std::make_unique<TCustomZipFile>();
     FSavedZip->Open(FSavedZipPath, TZipMode::zmReadWrite);
     FCurrentIndex = 0;
-    if (!FLoadOrder.empty()) {
-      LoadCurrentFile();
-    } else {
-      FHost->IncProgress();
+    if (FLoadOrder.empty()) {
+      FHost->MapFileLoaded();
       FinishLoading();
-      finished = true;
+      return;
     }
+    LoadCurrentFile();
   } catch (...) {
-    FailStep();
+    Fail(CurrentExceptionAsObject());
   }
-  if (finished) HandToPacker();
 }
 
 void TMapLoader::LoadCurrentFile() {
@@ -99,28 +90,31 @@ void TMapLoader::LoadCurrentFile() {
   std::optional<TBlobId> expected;
   const auto blob = FExpectedBlobs.find(name);
   if (blob != FExpectedBlobs.end()) expected = blob->second;
+  // The reply's handlers hold the loader: it outlives the exchange.
+  std::shared_ptr<TMapLoader> self = shared_from_this();
+  TMapLoaderHost::TDone done = [self](std::shared_ptr<Exception> failure) { self->FileDone(std::move(failure)); };
   if (IsMapPiece(name)) {
-    auto response = std::make_unique<TVerifiedStreamResponse>(CreateTempStream().release(), true, FHost->AbortTest(),
-                                                              std::move(expected));
-    FHost->RequestMapFile(FMapName, name, std::move(response),
-                          [this](THTTPAsyncContext& context) { OnImagePartLoaded(context); });
+    auto response =
+        std::make_unique<TVerifiedStreamResponse>(CreateTempStream().release(), true, FIsCancelled, std::move(expected));
+    FHost->RequestMapFile(
+        FMapName, name, std::move(response),
+        [self](THTTPAsyncContext& context) {
+          auto& response = static_cast<TVerifiedStreamResponse&>(*context.Response());
+          self->ImagePartLoaded(response.HTTPStatus(), *response.OutStream(),
+                                [&response](const std::wstring& path) { response.Verify(path); });
+        },
+        std::move(done));
   } else {
     TStream* member = FSavedZip->PrepareAddFile(name, zip::kMethodDeflated);
-    auto response = std::make_unique<TVerifiedStreamResponse>(member, false, FHost->AbortTest(), std::move(expected));
-    FHost->RequestMapFile(FMapName, name, std::move(response),
-                          [this](THTTPAsyncContext& context) { OnMapFileLoaded(context); });
+    auto response = std::make_unique<TVerifiedStreamResponse>(member, false, FIsCancelled, std::move(expected));
+    FHost->RequestMapFile(
+        FMapName, name, std::move(response),
+        [self](THTTPAsyncContext& context) {
+          auto& response = static_cast<TVerifiedStreamResponse&>(*context.Response());
+          self->MapFileLoaded(response.HTTPStatus(), [&response](const std::wstring& path) { response.Verify(path); });
+        },
+        std::move(done));
   }
-}
-
-void TMapLoader::OnImagePartLoaded(THTTPAsyncContext& context) {
-  auto& response = static_cast<TVerifiedStreamResponse&>(*context.Response());
-  ImagePartLoaded(response.HTTPStatus(), *response.OutStream(),
-                  [&response](const std::wstring& path) { response.Verify(path); });
-}
-
-void TMapLoader::OnMapFileLoaded(THTTPAsyncContext& context) {
-  auto& response = static_cast<TVerifiedStreamResponse&>(*context.Response());
-  MapFileLoaded(response.HTTPStatus(), [&response](const std::wstring& path) { response.Verify(path); });
 }
 
 void TMapLoader::ImagePartLoaded(int32_t status, TStream& piece, const TVerify& verify) {
@@ -139,53 +133,41 @@ std::wstring TMapLoader::RepositoryPath(const std::wstring& name) const {
 
 void TMapLoader::FileLoaded(int32_t status, const wchar_t* endText, const TVerify& verify,
                             const std::function<void(const std::wstring&)>& keep) {
-  if (FHost->IsError()) {
+  if (Cancelled()) {
     LogUpdate(L"Cancel map loading: " + FMapName);
-    DiscardArchive();
-    FHost->EndLoadingStep();
-    return;
+    throw EAbort(L"Map loading cancelled: " + FMapName);
   }
-  bool finished = false;
-  try {
-    std::wstring name = CurrentName();
-    // A failed reply wrote nothing worth keeping.
-    if (status != 200)
-      throw EDownloadError(L"Ошибка загрузки файла карты " + FMapName + L"/" + name + L" [" + std::to_wstring(status) +
-                           L"]!");
-    // A short or wrong body never reaches the archive or the canvas.
-    if (verify) verify(RepositoryPath(name));
-    LogUpdate(endText + FMapName + L"\\" + name);
-    FHost->IncProgress();
-    keep(name);
-    finished = LoadNextFile();
-  } catch (...) {
-    FailStep();
-  }
-  if (finished) HandToPacker();
+  std::wstring name = CurrentName();
+  // A failed reply wrote nothing worth keeping.
+  if (status != 200)
+    throw EDownloadError(L"Ошибка загрузки файла карты " + FMapName + L"/" + name + L" [" + std::to_wstring(status) +
+                         L"]!");
+  // A short or wrong body never reaches the archive or the canvas.
+  if (verify) verify(RepositoryPath(name));
+  LogUpdate(endText + FMapName + L"\\" + name);
+  keep(name);
 }
 
-bool TMapLoader::LoadNextFile() {
-  ++FCurrentIndex;
-  if (FCurrentIndex < static_cast<int32_t>(FLoadOrder.size())) {
-    LoadCurrentFile();
-    return false;
+void TMapLoader::FileDone(std::shared_ptr<Exception> failure) {
+  if (!failure && Cancelled()) failure = std::make_shared<EAbort>(L"Map loading cancelled: " + FMapName);
+  if (failure) {
+    Fail(std::move(failure));
+    return;
   }
-  FinishLoading();
-  return true;
+  try {
+    FHost->MapFileLoaded();
+    ++FCurrentIndex;
+    if (FCurrentIndex < static_cast<int32_t>(FLoadOrder.size())) {
+      LoadCurrentFile();
+    } else {
+      FinishLoading();
+    }
+  } catch (...) {
+    Fail(CurrentExceptionAsObject());
+  }
 }
 
 void TMapLoader::FinishLoading() {
   LogUpdate(L"Map loading finished: " + FMapName);
-  // The successor starts while this map still holds its unit of open work:
-  // once the packer has the map, packing may give the unit back at any time.
-  FHost->TryLoadNextFile();
-}
-
-void TMapLoader::HandToPacker() {
-  // The packer owns the map from here; nothing of it may be touched after Add.
-  try {
-    FHost->AddToPacker(this);
-  } catch (...) {
-    FailStep();
-  }
+  FHost->MapDownloaded(shared_from_this());
 }

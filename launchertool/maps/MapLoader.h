@@ -1,14 +1,18 @@
 #pragma once
 // TMapLoader: one changed map of an update run. Downloads the map's changed
 // files into a new archive <map>.download, assembles changed image pieces on
-// a raw canvas, and hands itself to the packer thread, which completes the
-// archive and puts it in place of <map>.zip (PackMap).
+// a raw canvas, and goes to the packer thread, which completes the archive
+// and puts it in place of <map>.zip (Pack). The main thread decides (start,
+// next file, failure); a reply's bytes go into the archive or onto the
+// canvas on the worker thread that received them; every piece of async work
+// holds the loader, so it lives as long as any of them.
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "Exceptions.h"
 #include "update/ExpectedBlobs.h"
 #include "window/SortedStringList.h"
 
@@ -18,24 +22,25 @@ class TMapLoaderHost;
 class TStream;
 struct TGraphicClass;
 
-class TMapLoader {
+class TMapLoader : public std::enable_shared_from_this<TMapLoader> {
  public:
-  explicit TMapLoader(std::wstring name);
+  // host: reached on the main thread only, while the run lives.
+  TMapLoader(std::wstring name, std::wstring localPath, TMapLoaderHost& host);
+  // Closes the new archive and removes it unless it took <map>.zip's place.
   ~TMapLoader();
   TMapLoader(const TMapLoader&) = delete;
   TMapLoader& operator=(const TMapLoader&) = delete;
 
-  // Starts the first download and returns; the rest runs in completion handlers.
+  // Main thread: starts the first download and returns; the map's end comes
+  // to the host (MapDownloaded or MapFailed), possibly before this returns.
   void BeginLoading();
-  // Completes <map>.zip on the packer thread. Gives back the map's unit of
-  // open work exactly once, however it ends; a failure is handed to the
-  // window before that, then raised again.
-  void PackMap();
+  // Packer thread: completes the new archive and puts it in place of
+  // <map>.zip; raises on failure, after removing the new archive. A
+  // cancelled run leaves <map>.zip as it was.
+  void Pack();
 
   const std::wstring& MapName() const { return FMapName; }
-  // The new archive when it did not take the place of <map>.zip (a failed
-  // or cancelled map); empty otherwise. Its owner removes it after the loader.
-  std::wstring UnplacedArchivePath() const { return FArchivePlaced ? std::wstring() : FSavedZipPath; }
+  bool ArchivePlaced() const { return FArchivePlaced; }
 
   // Relative to the map folder; filled by the window before loading starts.
   TSortedStringList FFilesList;
@@ -46,29 +51,25 @@ class TMapLoader {
  private:
   friend class TMapLoaderTestAccess;
 
-  // The loading chain (MapLoader.cpp).
+  // The loading chain (MapLoader.cpp). Main thread: LoadCurrentFile,
+  // FileDone, Fail; worker thread: the arrival of a reply.
   void LoadCurrentFile();
-  void OnImagePartLoaded(THTTPAsyncContext& context);
-  void OnMapFileLoaded(THTTPAsyncContext& context);
-  // The handlers' work, given the reply's status and, for a piece, the file
-  // it was written to.
   // verify raises when the body must not be used (it did not prove itself).
   using TVerify = std::function<void(const std::wstring& repositoryPath)>;
+  // A reply has ended: its status, and for a piece the file it was written to.
   void ImagePartLoaded(int32_t status, TStream& piece, const TVerify& verify = nullptr);
   void MapFileLoaded(int32_t status, const TVerify& verify = nullptr);
-  // What both completion handlers share; keep(name) takes the finished file.
+  // What both share; keep(name) takes the finished file.
   void FileLoaded(int32_t status, const wchar_t* endText, const TVerify& verify,
                   const std::function<void(const std::wstring&)>& keep);
+  // Back on the main thread: the next file, the packer, or the failure.
+  void FileDone(std::shared_ptr<Exception> failure);
   std::wstring RepositoryPath(const std::wstring& name) const;
-  // True when the last file has been handled and the map goes to the packer.
-  bool LoadNextFile();
   void FinishLoading();
-  void HandToPacker();
-  // Inside a catch: hands the failure to the window, then gives back the
-  // map's unit of open work.
-  [[noreturn]] void FailStep();
-  // A map that failed or was cancelled: its new archive goes at once.
+  // The map failed or was cancelled: its new archive goes, the host hears of it.
+  void Fail(std::shared_ptr<Exception> error);
   void DiscardArchive();
+  bool Cancelled() const { return FIsCancelled && FIsCancelled(); }
   void CheckNames() const;
   std::wstring CurrentName() const { return FLoadOrder[static_cast<size_t>(FCurrentIndex)]; }
   std::wstring MapsFolder() const;
@@ -78,7 +79,7 @@ class TMapLoader {
   void PlacePiece(const std::wstring& name, TStream& piece);
 
   // Packing (MapLoader_Pack.cpp).
-  void Pack();
+  void PackArchive();
   void CarryOverOldMembers(const std::wstring& oldArchive, const TGraphicClass* newFormat);
   const TGraphicClass* NewMapFormat();
   // False when <map>.download could not take the place of <map>.zip.
@@ -96,6 +97,8 @@ class TMapLoader {
   int32_t FCurrentIndex = 0;
   // FFilesList in its order, fixed when loading starts.
   std::vector<std::wstring> FLoadOrder;
-  // The window side of the run (LauncherMapHost); tests give their own.
+  std::wstring FLocalPath;
   TMapLoaderHost* FHost;
+  // The run's abort test, safe on any thread.
+  std::function<bool()> FIsCancelled;
 };

@@ -11,7 +11,6 @@
 #include "StreamExtensions.h"
 #include "maps/MapFormat.h"
 #include "maps/MapLoader.h"
-#include "maps/MapLoaderHost.h"
 #include "uDebugUtils.h"
 #include "uZipFixes.h"
 #include "update/DownloadError.h"
@@ -31,22 +30,15 @@ void EndOpenMember(TCustomZipFile* archive) {
 }
 }  // namespace
 
-void TMapLoader::PackMap() {
+void TMapLoader::Pack() {
   try {
     LogUpdate(L"Begin map packing: " + FMapName);
-    FHost->CaptionDataPack();
-    Pack();
+    PackArchive();
   } catch (...) {
     EndOpenMember(FSavedZip.get());
     DiscardArchive();
-    std::shared_ptr<Exception> e = CurrentExceptionAsObject();
-    // Reported before the unit comes back, so that a finishing step this
-    // may trigger already sees the run failed.
-    if (!e->Is<EAbort>()) FHost->ReportRunFailure(e);
-    FHost->EndLoadingStep();
     throw;
   }
-  FHost->EndLoadingStep();
 }
 
 const TGraphicClass* TMapLoader::NewMapFormat() {
@@ -58,7 +50,7 @@ const TGraphicClass* TMapLoader::NewMapFormat() {
   return format;
 }
 
-void TMapLoader::Pack() {
+void TMapLoader::PackArchive() {
   if (!FSavedZip) throw Exception(L"Map archive is not open: " + FMapName);
   const TGraphicClass* format = FBitmapRawStream ? NewMapFormat() : nullptr;
   std::wstring old = MapsFolder() + FMapName + L".zip";
@@ -72,7 +64,7 @@ void TMapLoader::Pack() {
     TStream* member = FSavedZip->PrepareAddFile(ImageMemberName(*format), method);
     std::unique_ptr<TGraphic> image = format->Create();
     image->Assign(std::make_unique<TRawCanvasRowSource>(*FBitmapRawStream, FWidth, FHeight));
-    if (FHost->IsError()) {
+    if (Cancelled()) {
       // Cancelled: <map>.zip stays as it was, the new archive goes.
       image.reset();
       FSavedZip->EndAddFile();

@@ -5,11 +5,12 @@
 #include <algorithm>
 #include <chrono>
 
-#include "Exceptions.h"
 #include "maps/MapLoader.h"
 #include "uDebugUtils.h"
 
-TMapPacker::TMapPacker() { FThread = std::thread([this] { Execute(); }); }
+TMapPacker::TMapPacker(TStarted started, TPacked packed) : FStarted(std::move(started)), FPacked(std::move(packed)) {
+  FThread = std::thread([this] { Execute(); });
+}
 
 TMapPacker::~TMapPacker() {
   FList.Lock()->Terminated = true;
@@ -17,20 +18,20 @@ TMapPacker::~TMapPacker() {
   if (FThread.joinable()) FThread.join();
 }
 
-void TMapPacker::Add(TMapLoader* map) {
+void TMapPacker::Add(std::shared_ptr<TMapLoader> map) {
   {
     auto queue = FList.Lock();
     if (std::find(queue->Maps.begin(), queue->Maps.end(), map) != queue->Maps.end()) return;
-    queue->Maps.push_back(map);
+    queue->Maps.push_back(std::move(map));
   }
   FChanged.notify_all();
 }
 
-TMapLoader* TMapPacker::Next() {
+std::shared_ptr<TMapLoader> TMapPacker::Next() {
   auto queue = FList.Lock();
   while (!queue->Terminated) {
     if (!queue->Maps.empty()) {
-      TMapLoader* map = queue->Maps.back();
+      std::shared_ptr<TMapLoader> map = std::move(queue->Maps.back());
       queue->Maps.pop_back();
       return map;
     }
@@ -45,13 +46,15 @@ void TMapPacker::Execute() {
           GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetThreadDescription")))
     set(GetCurrentThread(), L"Launcher map packer");
   try {
-    while (TMapLoader* map = Next()) {
+    while (std::shared_ptr<TMapLoader> map = Next()) {
+      if (FStarted) FStarted(map);
+      std::shared_ptr<Exception> failure;
       try {
-        map->PackMap();
+        map->Pack();
       } catch (...) {
-        // PackMap has handed its failure to the window and given back the
-        // map's unit of work; the maps still waiting are served as usual.
+        failure = CurrentExceptionAsObject();
       }
+      if (FPacked) FPacked(map, std::move(failure));
     }
   } catch (...) {
     // Nothing may leave the thread's entry.

@@ -38,3 +38,10 @@ void TDownloadFileResponse::Complete(int32_t status) {
   if (!MoveFileExW(FTemporaryPath.c_str(), FTargetPath.c_str(), MOVEFILE_REPLACE_EXISTING)) RaiseLastOSError();
   FPlaced = true;
 }
+
+std::wstring TDownloadFileResponse::KeepTemporary() {
+  Verify(FRepositoryPath);
+  FFile.reset();
+  FPlaced = true;
+  return FTemporaryPath;
+}

@@ -41,6 +41,9 @@ class TDownloadFileResponse : private TDownloadTarget, public TVerifiedStreamRes
   // anything else raises EDownloadError and leaves the target alone. No data
   // may arrive afterwards.
   void Complete(int32_t status);
+  // For a 200 reply that proved itself: closes the temporary file and hands
+  // it to the caller, who then removes it when it is not used.
+  std::wstring KeepTemporary();
 
  private:
   std::wstring FRepositoryPath;

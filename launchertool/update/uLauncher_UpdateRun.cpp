@@ -1,19 +1,10 @@
-// The Update button and the first steps of a run.
+// The window's side of an update run: the Update button starts a run, the
+// run's notifications become window states, texts and the progress bar.
 #include <windows.h>
 
-#include <vector>
-
-#include "HttpAsyncContext.h"
-#include "HttpResponse.h"
-#include "MainThreadQueue.h"
-#include "maps/MapLoader.h"
-#include "maps/uMapPacker.h"
 #include "uDebugUtils.h"
 #include "uLauncher.h"
-#include "update/CommitHash.h"
-#include "update/DownloadError.h"
-#include "update/RepositoryRequests.h"
-#include "update/StepMessages.h"
+#include "update/UpdateRun.h"
 
 void TfLauncher::BTN_UpdateClick() {
   if (FLocalPath.empty() && !ChooseInstallFolder()) return;
@@ -25,76 +16,114 @@ void TfLauncher::BTN_UpdateClick() {
   try {
     if (!CheckAndGetAccess(false)) return;
     LogMessage(L"Update", L"Has access");
-    FFullListToDownload.clear();
-    if (FLastCommitHash.empty()) {
-      FNextUpdateState = [this] { TryFullUpdate(); };
-    } else {
-      FProcessingHash = FLastCommitHash;
-      if (FNewCommitHash.empty()) {
-        FNextUpdateState = [this] { TryGetVersion(); };
-      } else {
-        FNextUpdateState = [this] { GetChangesList(); };
-      }
-    }
-    // The report of a failed tree listing arrives after that run's finishing
-    // step and sets the flag again; a new run must not inherit it.
+    if (!FLastCommitHash.empty()) FProcessingHash = FLastCommitHash;
     FErrorOnLoading = false;
-    PrepareUpdateRun([this] { TryGetNewLauncher(); });
+    PrepareUpdateRun();
   } catch (...) {
     SendUpdateEvent(L"begin", true);
     throw;
   }
 }
 
-void TfLauncher::PrepareUpdateRun(std::function<void()> firstStep) {
+void TfLauncher::PrepareUpdateRun() {
   StateGettingFileList();
   FUpdateState = urSuccess;
-  DiscardLoadingWork();
-  FFileListToDelete.clear();
-  FFileListToDownload.clear();
-  FFullListToDownload.clear();
-  FURLsToDownload.clear();
-  FExpectedBlobs.clear();
-  FMapPacker = std::make_unique<TMapPacker>();
-  firstStep();
+  CreateHttpClients();
+  TUpdateRunSettings settings;
+  settings.LocalPath = FLocalPath;
+  settings.Branch = FCurrentBranch;
+  settings.LastCommitHash = FLastCommitHash;
+  settings.NewCommitHash = FNewCommitHash;
+  settings.Client = FHttp;
+  // A run still winding down is cancelled, not left to report into this one.
+  FRun.reset();
+  FRun = TUpdateRun::Create(std::move(settings), *this);
+  FRun->Start();
   ShowWindow(ProgressBar, SW_SHOWNA);
 }
 
-void TfLauncher::DiscardLoadingWork() {
-  // The packer is stopped before the loaders it may still refer to go; the
-  // field is cleared first so nothing reaches a packer being destroyed.
-  std::unique_ptr<TMapPacker> packer = std::move(FMapPacker);
-  packer.reset();
-  // The new archives of maps that failed or were cancelled go with their loaders.
-  std::vector<std::wstring> unplaced;
-  for (const auto& loader : FLoadedMaps) unplaced.push_back(loader->UnplacedArchivePath());
-  FLoadedMaps.clear();
-  for (const std::wstring& path : unplaced) {
-    if (!path.empty()) DeleteFileW(path.c_str());
+void TfLauncher::RunStatus(TUpdateRunStatus status) {
+  switch (status) {
+    case TUpdateRunStatus::PreparingFolders:
+      CaptionFolderPreparing();
+      break;
+    case TUpdateRunStatus::Downloading:
+      StateFileLoading();
+      break;
+    case TUpdateRunStatus::Packing:
+      CaptionDataPack();
+      break;
+    case TUpdateRunStatus::Finishing:
+      CaptionFinishLoading();
+      break;
   }
-  FPlainFilesToLoad.clear();
-  FRunPaths.clear();
 }
 
-void TfLauncher::TryGetVersion() {
-  LogMessage(L"Update", L"Try get version");
-  RequestHeadCommit(&TfLauncher::OnVersionLoaded);
+void TfLauncher::RunProgress(int32_t done, int32_t total) {
+  if (total != FProgressMaximum) SetProgressRange(total);
+  SetProgressPosition(done);
 }
 
-void TfLauncher::OnVersionLoaded(THTTPAsyncContext& context) {
-  const auto* response = static_cast<const THTTPStringResponse*>(context.Response());
-  if (response->HTTPStatus() != 200) {
-    TryFullUpdate();
+void TfLauncher::RunFailed(const Exception& error) { ReportRunFailure(error); }
+
+void TfLauncher::RunFinished(const TUpdateRunEnd& end) {
+  // Forgotten here; the run itself goes when this notification returns.
+  FRun.reset();
+  FNewCommitHash = end.NewCommitHash;
+  FProcessingHash = end.ProcessingHash;
+  FLauncherUpdated = end.LauncherUpdated;
+  if (end.Outcome == TUpdateRunEnd::Restarting) {
+    CloseLauncher();
     return;
   }
-  // The head goes into request paths and into .last.
-  if (!IsCommitHash(response->Result())) throw EDownloadError(kFileListFailedMessage);
-  FNewCommitHash = response->Result();
-  if (FNewCommitHash != FLastCommitHash) {
-    GetChangesList();
-    return;
+  if (end.Outcome == TUpdateRunEnd::Failed) FErrorOnLoading = true;
+  if (end.Outcome == TUpdateRunEnd::NothingToLoad) FUpdateState = urNothing;
+  const bool failed = IsError();
+  ResetUpdateState();
+  if (failed) return;
+  if (FUpdateState == urSuccess) {
+    ShowUpdateFinished();
+  } else {
+    ShowNothingToLoad();
   }
-  MainThread::Queue([] {
-    if (fLauncher) fLauncher->FinishUpdate();
-  });
 }
+
+void TfLauncher::ResetUpdateState() {
+  if (IsError()) {
+    StateUpdateOptional();
+    FErrorOnLoading = false;
+    SendUpdateEvent(L"end", true);
+  } else {
+    StateReady();
+  }
+  try {
+    RegisterVDRProtocol();
+  } catch (...) {
+    LogError(*CurrentExceptionAsObject());
+  }
+  if (ProgressBar) ShowWindow(ProgressBar, SW_HIDE);
+  SetTaskbarState(0);
+}
+
+void TfLauncher::ShowUpdateFinished() {
+  ShowGameVersion();
+  SendUpdateEvent(L"end", false);
+  FLastCommitHash = FNewCommitHash;
+  FNewCommitHash.clear();
+  ShowInfo(L"Загрузка завершена");
+}
+
+void TfLauncher::ShowNothingToLoad() {
+  if (L_Update) ShowWindow(L_Update, SW_HIDE);
+  ShowInfo(L"Не найдено файлов для загрузки.");
+}
+
+void TfLauncher::CaptionFolderPreparing() { SetStatusText(L"Подготовка места..."); }
+
+void TfLauncher::CaptionDataPack() {
+  SetStatusText(
+      L"Упаковка файлов... Это может занять несколько минут. Зависит от мощности вашего компьютера. Не закрывайте "
+      L"лаунчер.");
+}
+
+void TfLauncher::CaptionFinishLoading() { SetStatusText(L"Завершение обновления... Осталось совсем немного..."); }

@@ -44,7 +44,6 @@ void TfLauncher::aplctnvnts1Exception(const Exception& e) {
 
 void TfLauncher::ReportRunFailure(const Exception& e) {
   FErrorOnLoading = true;
-  FFileListToDownload.clear();
   if (ProgressBar) ShowWindow(ProgressBar, SW_HIDE);
   SetTaskbarState(0);
   ShowError(e);

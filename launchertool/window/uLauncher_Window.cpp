@@ -51,9 +51,10 @@ const wchar_t* UpdateNoticeText() { return kUpdateNotice; }
 TfLauncher::TfLauncher() = default;
 
 TfLauncher::~TfLauncher() {
-  // The packer stops before the loaders it packs go, and unfinished map
-  // archives are removed with them.
-  DiscardLoadingWork();
+  // The run and the check end (their exchanges closed and waited for) before
+  // the clients and the window they report to.
+  FRun.reset();
+  FCheckExchanges.reset();
   if (FHandle) DestroyWindow(FHandle);
 }
 
@@ -182,10 +183,6 @@ bool TfLauncher::FormCreate() {
     else FLocalPath.clear();
   }
   // The tray icon takes the application icon when it is shown.
-  FFileListToDownload.clear();
-  FFullListToDownload.clear();
-  FFileListToDelete.clear();
-  FURLsToDownload.clear();
   ShowGameVersion();
   ReadLastFile();
 
@@ -234,10 +231,10 @@ void TfLauncher::FormDestroy() {
   KillTimer(FHandle, kTimerUpdate);
   KillTimer(FHandle, kTimerConnectWait);
   ShowTrayIcon(false);
-  FFileListToDownload.clear();
-  FFullListToDownload.clear();
-  FFileListToDelete.clear();
-  FURLsToDownload.clear();
+  // Closing in the middle of a run cancels it: downloads end, packing ends,
+  // every file is as it was or complete.
+  FRun.reset();
+  FCheckExchanges.reset();
 }
 
 bool TfLauncher::FormCloseQuery() { return IsWindowEnabled(BTN_Exit) || IsError(); }

@@ -1,0 +1,59 @@
+#pragma once
+// The asynchronous exchanges of one owner (an update run, the start-up check).
+//
+// Each exchange reports exactly once, on the main thread: `done` gets null
+// when the reply arrived and `arrived` accepted it, otherwise the failure (the
+// exchange's own, one raised by `arrived`, or EAbort when it was closed before
+// a reply). `arrived` runs on a WinHTTP worker thread: it may move bytes and
+// read the response, never touch the owner. Destroying the set closes every
+// open exchange and waits until each has let go of what it holds (its
+// response and files, whatever `arrived` keeps alive).
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+
+#include "Exceptions.h"
+
+class THTTPAsyncContext;
+class THTTPClient;
+class THTTPResponse;
+struct TRepositoryRequestTarget;
+
+class TExchangeSet {
+ public:
+  using TArrived = std::function<void(THTTPAsyncContext& context)>;
+  using TDone = std::function<void(std::shared_ptr<Exception> failure)>;
+
+  // client: asynchronous; may be null (every Send then raises).
+  explicit TExchangeSet(std::shared_ptr<THTTPClient> client);
+  ~TExchangeSet();
+  TExchangeSet(const TExchangeSet&) = delete;
+  TExchangeSet& operator=(const TExchangeSet&) = delete;
+
+  // A GET of target with its one extra header. Raises when the request cannot
+  // be sent; done then never runs.
+  void Send(const TRepositoryRequestTarget& target, std::unique_ptr<THTTPResponse> response, TArrived arrived,
+            TDone done);
+  // Closes every open exchange; each still reports.
+  void AbortAll();
+  // Exchanges whose done has not run yet.
+  size_t Open() const { return FOpen.size(); }
+  // Waits until every exchange sent has been freed; false after timeoutMs.
+  bool WaitUntilFreed(uint32_t timeoutMs);
+
+ private:
+  struct TShared;
+  struct TLife;
+  struct TEntry {
+    TDone Done;
+    std::weak_ptr<THTTPAsyncContext> Context;
+  };
+  void Report(uint64_t id, std::shared_ptr<Exception> failure);
+
+  std::shared_ptr<THTTPClient> FClient;
+  std::shared_ptr<TShared> FShared;
+  // Main thread only.
+  std::map<uint64_t, TEntry> FOpen;
+  uint64_t FNextId = 0;
+};

@@ -1,0 +1,176 @@
+// The download queue: the run's lists become work items (map loaders first,
+// then plain files), at most 21 of them download at once, and the run
+// finishes when every item has ended and every map is packed.
+#include <windows.h>
+
+#include <cstdio>
+#include <optional>
+#include <vector>
+
+#include "HttpAsyncContext.h"
+#include "maps/MapLoader.h"
+#include "maps/uMapPacker.h"
+#include "uDebugUtils.h"
+#include "update/DownloadError.h"
+#include "update/DownloadFileResponse.h"
+#include "update/DownloadGrouping.h"
+#include "update/RepositoryPaths.h"
+#include "update/RepositoryRequests.h"
+#include "update/UpdateRun.h"
+
+namespace {
+
+// Creates a folder with all its missing parents; failures show up when the
+// files inside are created.
+void CreateFolderTree(const std::wstring& folder) {
+  for (size_t slash = folder.find(L'\\', 3); slash != std::wstring::npos; slash = folder.find(L'\\', slash + 1)) {
+    CreateDirectoryW(folder.substr(0, slash).c_str(), nullptr);
+  }
+  CreateDirectoryW(folder.c_str(), nullptr);
+}
+
+std::wstring WindowsPath(std::wstring path) {
+  for (wchar_t& c : path) {
+    if (c == L'/') c = L'\\';
+  }
+  return path;
+}
+
+bool IsWritablePath(const std::wstring& path) { return IsSafeRepositoryPath(path) && !IsInPlayerSubtree(path); }
+
+}  // namespace
+
+void TUpdateRun::BeginFileLoading() {
+  // Fixed before the first item starts; temporary files never take these names.
+  FRunPaths = FFileListToDownload;
+  TDownloadGrouping grouping = GroupDownloads(FFileListToDownload, FFileListToDelete);
+  if (grouping.LauncherExcluded) LogMessage(L"Update", L"Exclude Launcher from general list.");
+  FDownloadLength = grouping.DownloadLength;
+  for (TMapChanges& map : grouping.Maps) {
+    auto loader = std::make_shared<TMapLoader>(map.Name, FSettings.LocalPath, static_cast<TMapLoaderHost&>(*this));
+    loader->FFilesList.insert(map.FilesToFetch.begin(), map.FilesToFetch.end());
+    loader->FFilesToDelete.insert(map.FilesToDelete.begin(), map.FilesToDelete.end());
+    const std::wstring folder = std::wstring(kMapsFolder) + map.Name + L"/";
+    for (const std::wstring& name : map.FilesToFetch) {
+      const auto blob = FExpectedBlobs.find(folder + name);
+      if (blob != FExpectedBlobs.end()) loader->FExpectedBlobs[name] = blob->second;
+    }
+    FRunPaths.insert(std::wstring(kMapsFolder) + map.Name + L".zip");
+    FLoadedMaps.push_back(std::move(loader));
+  }
+  FPlainFilesToLoad.assign(FFileListToDownload.begin(), FFileListToDownload.end());
+
+  wchar_t message[160];
+  std::swprintf(message, std::size(message),
+                L"Begin file loading. Operations count: %d; Files count: %d. Maps count: %d", FDownloadLength,
+                static_cast<int>(FPlainFilesToLoad.size()), static_cast<int>(FLoadedMaps.size()));
+  LogMessage(L"Update", message);
+
+  Status(TUpdateRunStatus::PreparingFolders);
+  // A path that would lead outside the folder makes no folder; its download fails.
+  std::vector<std::wstring> writable;
+  for (const std::wstring& path : FPlainFilesToLoad) {
+    if (IsWritablePath(path)) writable.push_back(path);
+  }
+  for (const std::wstring& folder : FoldersToCreate(writable)) {
+    CreateFolderTree(WindowsPath(FSettings.LocalPath + folder));
+  }
+  Status(TUpdateRunStatus::Downloading);
+  FProgress = 0;
+  FEvents.RunProgress(0, FDownloadLength);
+
+  if (!FLoadedMaps.empty() && !FMapPacker) StartPacker();
+  FSlots = TDownloadSlots(static_cast<int32_t>(FLoadedMaps.size() + FPlainFilesToLoad.size()));
+  FDownloading = true;
+  StartItems();
+}
+
+void TUpdateRun::StartItems() {
+  while (const std::optional<int32_t> index = FSlots.Claim()) {
+    try {
+      StartItem(*index);
+    } catch (...) {
+      FSlots.Release();
+      Fail(CurrentExceptionAsObject());
+    }
+  }
+}
+
+void TUpdateRun::StartItem(int32_t index) {
+  // The download text comes back once packing has replaced it.
+  if (FPackingShown) Status(TUpdateRunStatus::Downloading);
+  const auto maps = static_cast<int32_t>(FLoadedMaps.size());
+  if (index < maps) {
+    FLoadedMaps[static_cast<size_t>(index)]->BeginLoading();
+  } else {
+    StartPlainFile(FPlainFilesToLoad.at(static_cast<size_t>(index - maps)));
+  }
+}
+
+void TUpdateRun::StartPlainFile(const std::wstring& path) {
+  // A change list may name anything; nothing is written outside the folder.
+  if (!IsWritablePath(path)) throw EDownloadError(L"Ошибка загрузки файла " + path);
+  const auto blob = FExpectedBlobs.find(path);
+  std::optional<TBlobId> expected;
+  if (blob != FExpectedBlobs.end()) expected = blob->second;
+  auto response =
+      std::make_unique<TDownloadFileResponse>(FSettings.LocalPath, path, FRunPaths, std::move(expected), AbortTest());
+  LogMessage(L"Update", L"Begin file loading:" + path);
+  TRepositoryRequestArgs args;
+  args.Branch = FSettings.Branch;
+  args.Path = path;
+  FExchanges.Send(
+      BuildRepositoryRequest(TRepositoryRequest::File, args), std::move(response),
+      [](THTTPAsyncContext& context) {
+        // Bytes only: the proven file takes its place on the worker.
+        auto& loaded = static_cast<TDownloadFileResponse&>(*context.Response());
+        loaded.Complete(loaded.HTTPStatus());
+      },
+      [this](std::shared_ptr<Exception> failure) { Step([&] { ItemEnded(failure); }); });
+}
+
+void TUpdateRun::ItemEnded(std::shared_ptr<Exception> failure) {
+  FSlots.Release();
+  if (failure) {
+    Fail(failure);
+    return;
+  }
+  AddProgress();
+  StartItems();
+}
+
+std::function<bool()> TUpdateRun::AbortTest() {
+  return [cancelled = FCancelled] { return cancelled->load(); };
+}
+
+void TUpdateRun::RequestMapFile(const std::wstring& mapName, const std::wstring& fileName,
+                                std::unique_ptr<THTTPResponse> response, TArrived arrived, TDone done) {
+  TRepositoryRequestArgs args;
+  args.Branch = FSettings.Branch;
+  args.Path = std::wstring(kMapsFolder) + mapName + L"/" + fileName;
+  FExchanges.Send(BuildRepositoryRequest(TRepositoryRequest::File, args), std::move(response), std::move(arrived),
+                  [this, done = std::move(done)](std::shared_ptr<Exception> failure) {
+                    Step([&] { done(failure); });
+                  });
+}
+
+void TUpdateRun::MapDownloaded(std::shared_ptr<TMapLoader> map) {
+  if (Failed() || !FMapPacker) {
+    FSlots.Release();
+    return;
+  }
+  // The next item starts while the map is packed.
+  FSlots.HandOn();
+  FMapPacker->Add(std::move(map));
+  StartItems();
+}
+
+void TUpdateRun::MapFailed(std::shared_ptr<TMapLoader>, std::shared_ptr<Exception> error) {
+  FSlots.Release();
+  Fail(std::move(error));
+}
+
+void TUpdateRun::MapPacked(std::shared_ptr<Exception> error) {
+  FSlots.WorkDone();
+  if (error) Fail(std::move(error));
+}
