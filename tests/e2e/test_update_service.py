@@ -8,6 +8,7 @@ import json
 import socket
 import subprocess
 import sys
+import time
 import urllib.error
 import urllib.request
 from pathlib import Path
@@ -221,3 +222,73 @@ def test_control_path_switches_behaviour(service):
     assert fetch(service, "/_stand-in/behaviour", data=b'{"no_such": 1}')[0] == 400
     fetch(service, "/_stand-in/reset", data=b"")
     assert fetch(service, f"{API}/commits/main", "application/vnd.github.sha")[0] == 200
+
+
+def _read_until_closed(s):
+    s.settimeout(10)
+    data = b""
+    while chunk := s.recv(65536):
+        data += chunk
+    return data
+
+
+def _wait_for_holds(service, states):
+    for _ in range(100):
+        if [h["state"] for h in service.holds()] == states:
+            return
+        time.sleep(0.1)
+    raise AssertionError(f"holds {service.holds()}, expected states {states}")
+
+
+HOLDS = [  # hold, outcome, status the client gets, how much of the body
+    ("silent", "rest", 200, "all"),
+    ("silent", 500, 500, "none"),
+    (5, "rest", 200, "all"),
+    (5, "close", 200, "part"),
+    (5, 500, 200, "part"),
+]
+
+
+@pytest.mark.parametrize("hold, outcome, status, body", HOLDS)
+def test_held_raw_files_wait_for_their_release(service, sample, hold, outcome, status, body):
+    data = git(sample["path"], "show", "main:readme.txt")
+    service.behaviour["raw_hold"] = {"/readme.txt": hold}
+    with socket.create_connection(service.server.server_address[:2], timeout=10) as s:
+        s.sendall(f"GET {RAW}/main/readme.txt HTTP/1.1\r\nHost: x\r\n\r\n".encode())
+        _wait_for_holds(service, ["held"])
+        held = b""
+        if hold != "silent":
+            while not (b"\r\n\r\n" in held and len(held.split(b"\r\n\r\n", 1)[1]) >= hold):
+                held += s.recv(65536)
+        s.settimeout(0.3)
+        with pytest.raises(socket.timeout):
+            held += s.recv(65536)
+        service.release("/readme.txt", outcome)
+        reply = held + _read_until_closed(s)
+    head, _, got = reply.partition(b"\r\n\r\n")
+    assert head.split(b" ")[1] == str(status).encode(), head
+    if status == 200:
+        assert b"Content-Length: %d" % len(data) in head
+        assert got == {"all": data, "part": data[:5]}[body]
+    assert [h["state"] for h in service.holds()] == ["released"]
+    assert service.requests(f"{RAW}/main/readme.txt")[0]["status"] == "held"
+
+
+def test_a_hold_sees_the_client_leave_and_ends_with_the_service(sample, service):
+    service.behaviour["raw_hold"] = {"/readme.txt": "silent", "/data/config.ini": 0}
+    address = service.server.server_address[:2]
+    request = "GET {}/main/{} HTTP/1.1\r\nHost: x\r\n\r\n"
+    with socket.create_connection(address, timeout=10) as s:
+        s.sendall(request.format(RAW, "readme.txt").encode())
+        _wait_for_holds(service, ["held"])
+    _wait_for_holds(service, ["closed by client"])
+    other = socket.create_connection(address, timeout=10)
+    other.sendall(request.format(RAW, "data/config.ini").encode())
+    _wait_for_holds(service, ["closed by client", "held"])
+    # Released through the control path, a later request of the path is not held.
+    assert fetch(service, "/_stand-in/release", data=b'{"path": "/readme.txt"}')[0] == 200
+    assert fetch(service, f"{RAW}/main/readme.txt")[2] == git(sample["path"], "show", "main:readme.txt")
+    service.stop()
+    assert _read_until_closed(other).startswith(b"HTTP/1.1 200")
+    other.close()
+    assert [h["state"] for h in service.holds()] == ["closed by client", "stopped", "released"]

@@ -14,6 +14,8 @@ RepositoryService.behaviour.
 import argparse
 import base64
 import json
+import select
+import socket
 import sys
 import threading
 import time
@@ -64,6 +66,11 @@ def default_behaviour() -> dict:
         # than it sends, "wrong_bytes" sends other bytes of the right length,
         # "drop" closes the connection without an answer.
         "raw_fault": {},
+        # Raw files held open, by repository path, until the test releases
+        # them (RepositoryService.release, POST /_stand-in/release) or the
+        # service stops: a number sends the status line, the headers with the
+        # whole length and that many body bytes first, "silent" sends nothing.
+        "raw_hold": {},
     }
 
 
@@ -105,6 +112,11 @@ class RepositoryService:
         self.started = int(time.time())
         self.release_hung = threading.Event()
         self._lock = threading.Lock()
+        # Held raw requests and the outcomes released paths get.
+        self._holds = []
+        self._released = {}
+        self._stopping = False
+        self._hold_changed = threading.Condition()
         handler = type("Handler", (_Handler,), {"service": self})
         self.server = ThreadingHTTPServer((host, port), handler)
         self.server.daemon_threads = True
@@ -123,10 +135,46 @@ class RepositoryService:
 
     def stop(self) -> None:
         self.release_hung.set()
+        with self._hold_changed:
+            self._stopping = True
+            self._hold_changed.notify_all()
         self.server.shutdown()
         self.server.server_close()
         if self._thread:
             self._thread.join()
+
+    def release(self, path: str, outcome="rest") -> None:
+        """Ends the holds of a repository path, now and later: "rest" sends what was held back, "close"
+        closes the connection, a status number answers with it (holds that sent headers are closed)."""
+        if outcome not in ("rest", "close") and not isinstance(outcome, int):
+            raise ValueError(f"unknown hold outcome {outcome!r}")
+        with self._hold_changed:
+            self._released[path] = outcome
+            self._hold_changed.notify_all()
+
+    def holds(self) -> list:
+        """Every held request: {"path", "state"}, state "held", "released", "closed by client" or "stopped"."""
+        with self._hold_changed:
+            return [dict(h) for h in self._holds]
+
+    def _hold(self, path, connection):
+        """Waits until the path is released, the client closes the connection or the service stops."""
+        entry = {"path": path, "state": "held"}
+        with self._hold_changed:
+            self._holds.append(entry)
+        while True:
+            with self._hold_changed:
+                if self._stopping:
+                    entry["state"] = "stopped"
+                    return "close"
+                if path in self._released:
+                    entry["state"] = "released"
+                    return self._released[path]
+                self._hold_changed.wait(0.1)
+            if _closed_by_peer(connection):
+                with self._hold_changed:
+                    entry["state"] = "closed by client"
+                return "close"
 
     def requests(self, path_prefix: str = "") -> list:
         return [r for r in self.recorder.items() if r["path"].startswith(path_prefix)]
@@ -256,10 +304,13 @@ class _Handler(BaseHTTPRequestHandler):
         elif path == "/_stand-in/reset" and self.command == "POST":
             service.behaviour = default_behaviour()
             service.recorder.clear()
+        elif path == "/_stand-in/release" and self.command == "POST":
+            release = json.loads(body or b"{}")
+            service.release(release["path"], release.get("outcome", "rest"))
         elif path != "/_stand-in/requests":
             self._reply(404, b"unknown control path", TEXT_TYPE)
             return 404
-        reply = {"behaviour": service.behaviour, "requests": service.recorder.items()}
+        reply = {"behaviour": service.behaviour, "requests": service.recorder.items(), "holds": service.holds()}
         self._reply(200, json.dumps(reply, ensure_ascii=False).encode("utf-8"), JSON_TYPE)
         return 200
 
@@ -290,9 +341,15 @@ class _Handler(BaseHTTPRequestHandler):
         data = self.service.repo.blob_at(ref, file_path) if file_path else None
         if data is None:
             return self._raw_not_found()
+        hold = self.service.behaviour["raw_hold"].get("/" + file_path)
+        if hold is not None:
+            return self._raw_hold("/" + file_path, hold, ref, data)
         fault = self.service.behaviour["raw_fault"].get("/" + file_path)
         if fault:
             return self._raw_fault(fault, data)
+        return self._raw_content(ref, file_path, data)
+
+    def _raw_content(self, ref, file_path, data):
         suffix = Path(file_path).suffix.lower()
         content_type = RAW_TYPES.get(suffix)
         if content_type is None:
@@ -300,6 +357,32 @@ class _Handler(BaseHTTPRequestHandler):
         sha = self.service.repo.resolve(f"{ref}:{file_path}", "blob")
         self._reply(200, data, content_type, {"ETag": f'"{sha}"', "Cache-Control": "max-age=300"})
         return 200
+
+    def _raw_hold(self, path, hold, ref, data):
+        if hold != "silent" and not (isinstance(hold, int) and 0 <= hold <= len(data)):
+            raise ValueError(f"unknown raw hold {hold!r}")
+        self._record("held")
+        self.close_connection = True
+        if hold != "silent":
+            self.send_response(200)
+            self.send_header("Content-Type", "application/octet-stream")
+            self.send_header("Content-Length", str(len(data)))
+            self.send_header("Connection", "close")
+            self.end_headers()
+            self.wfile.write(data[:hold])
+            self.wfile.flush()
+        outcome = self.service._hold(path, self.connection)
+        if outcome == "rest" and hold == "silent":
+            return self._raw_content(ref, path.lstrip("/"), data)
+        if isinstance(outcome, int) and hold == "silent":
+            return self._raw_status(outcome)
+        if outcome == "rest":
+            try:
+                self.wfile.write(data[hold:])
+                self.wfile.flush()
+            except OSError:  # the client left at the moment of release
+                pass
+        return "held"
 
     def _raw_fault(self, fault, data):
         self._record(200)
@@ -462,6 +545,15 @@ class _Handler(BaseHTTPRequestHandler):
             item["encoding"] = "base64" if inline else "none"
         item["_links"] = {"self": item["url"], "git": item["git_url"], "html": item["html_url"]}
         return item
+
+
+def _closed_by_peer(connection) -> bool:
+    """True once the client has closed its end: readable with nothing left to read."""
+    try:
+        readable, _, _ = select.select([connection], [], [], 0)
+        return bool(readable) and connection.recv(1, socket.MSG_PEEK) == b""
+    except (OSError, ValueError):
+        return True
 
 
 def _base64_lines(data: bytes) -> str:
