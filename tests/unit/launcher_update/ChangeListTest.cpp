@@ -5,10 +5,9 @@
 #include <string>
 
 #include "Utf8.h"
-#include "uLauncher.h"
+#include "RunTestSupport.h"
 #include "update/ChangeList.h"
 #include "update/DownloadError.h"
-#include "update/ListSteps.h"
 #include "update/WalkedPaths.h"
 
 namespace {
@@ -90,10 +89,11 @@ TEST(ChangeList, PathsThatCouldLeaveTheFolderAreRejectedBeforeAnyChange) {
       L"A\tdata/./x",             L"A\tdata/campanings/mods./x", L"A\t",
   };
   for (const wchar_t* line : lines) {
-    TfLauncher launcher;
+    TTestRun run;
+    TUpdateRun& launcher = *run;
     launcher.FFileListToDownload.insert(L"/kept");
     const std::wstring body = std::wstring(L"A\tfirst.txt\n") + line + L"\nD\tlast.txt";
-    ExpectDownloadError([&] { HandleChangesListReply(launcher, 200, body); }, L"Неожиданная ошибка!",
+    ExpectDownloadError([&] { launcher.OnChangesListLoaded(200, body); }, L"Неожиданная ошибка!",
                         ToUtf8(line));
     EXPECT_EQ(AsSet(launcher.FFileListToDownload), TPaths{L"/kept"});
     EXPECT_TRUE(launcher.FFileListToDelete.empty());
@@ -129,16 +129,17 @@ TEST(NextCommit, NewestCommitOfTheReplyOrAnError) {
 
 TEST(NextCommit, ChainThatComesBackToACommitEnds) {
   // The handler raises before it would ask for anything.
-  TfLauncher launcher;
-  launcher.FLastCommitHash = L"aaaa";
+  TTestRun run;
+  TUpdateRun& launcher = *run;
+  launcher.FSettings.LastCommitHash = L"aaaa";
   launcher.FNewCommitHash = L"ffff";
   launcher.FChangeListChain = {L"aaaa", L"bbbb"};
   launcher.FProcessingHash = L"bbbb";
-  ExpectDownloadError([&] { HandleNextCommitReply(launcher, 200, LR"([{"sha":"aaaa"}])"); },
+  ExpectDownloadError([&] { launcher.OnNextCommitLoaded(200, LR"([{"sha":"aaaa"}])"); },
                       L"Неожиданная ошибка!", "back to the installed commit");
-  ExpectDownloadError([&] { HandleNextCommitReply(launcher, 200, LR"([{"sha":"bbbb"}])"); },
+  ExpectDownloadError([&] { launcher.OnNextCommitLoaded(200, LR"([{"sha":"bbbb"}])"); },
                       L"Неожиданная ошибка!", "the same commit again");
-  ExpectDownloadError([&] { HandleNextCommitReply(launcher, 404, L""); }, L"Ошибка получения списка файлов!",
+  ExpectDownloadError([&] { launcher.OnNextCommitLoaded(404, L""); }, L"Ошибка получения списка файлов!",
                       "failed request");
   EXPECT_EQ(launcher.FProcessingHash, L"bbbb");
 }

@@ -1,6 +1,6 @@
 // The download queue's own logic: grouping the run's lists into map loaders
-// and plain files, the folders made before writing, the counters that start
-// at most 21 items and end the run once, and the temporary file of a download.
+// and plain files, the folders made before writing, and the temporary file of
+// a download.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -20,7 +20,6 @@
 #include "update/DownloadError.h"
 #include "update/DownloadFileResponse.h"
 #include "update/DownloadGrouping.h"
-#include "update/LoadingCounters.h"
 #include "update/RepositoryPaths.h"
 
 namespace {
@@ -150,142 +149,6 @@ TEST(RepositoryPaths, OnlyPathsInsideTheInstallationAreSafe) {
   for (const auto& c : cases) EXPECT_EQ(IsSafeRepositoryPath(c.path), c.safe) << std::string(c.path, c.path + wcslen(c.path));
   EXPECT_TRUE(IsInPlayerSubtree(L"/DATA/Campanings/MODS/x.txt"));
   EXPECT_FALSE(IsInPlayerSubtree(L"/data/campanings/other.txt"));
-}
-
-// A fake work item starter: an item holds one unit of open work until the
-// test completes it the way a download's completion handler does.
-struct TFakeQueue {
-  explicit TFakeQueue(int32_t items) : ItemCount(items) {}
-  void Start(int32_t index) {
-    Count.fetch_add(1);
-    Running.push_back(index);
-    Started.push_back(index);
-  }
-  void End() {
-    if (ReleaseOpenWork(Count)) ++Finishes;
-  }
-  void RunFirst() {
-    StartFirstItems(
-        Count, Offset, ItemCount, [this] { return Stopped; }, [this](int32_t i) { Start(i); }, [this] { End(); });
-  }
-  // The handler order: start the successor, then release the own count.
-  void CompleteOne() {
-    Running.pop_front();
-    StartNextItem(Offset, ItemCount, [this] { return Stopped; }, [this](int32_t i) { Start(i); });
-    End();
-  }
-  int32_t ItemCount;
-  std::atomic<int32_t> Count{0}, Offset{0};
-  std::deque<int32_t> Running;
-  std::vector<int32_t> Started;
-  int Finishes = 0;
-  bool Stopped = false;
-};
-
-std::vector<int32_t> Range(int32_t n) {
-  std::vector<int32_t> v(static_cast<size_t>(n));
-  std::iota(v.begin(), v.end(), 0);
-  return v;
-}
-
-TEST(LoadingCounters, AtMost21RunAndTheLastCompletionEndsTheRunOnce) {
-  for (int32_t items : {30, 21, 5, 1}) {
-    SCOPED_TRACE(items);
-    TFakeQueue queue(items);
-    queue.RunFirst();
-    EXPECT_EQ(queue.Started, Range(std::min(items, 21)));
-    EXPECT_EQ(queue.Finishes, 0);
-    while (!queue.Running.empty()) {
-      EXPECT_LE(queue.Running.size(), 21u);
-      queue.CompleteOne();
-      if (!queue.Running.empty()) {
-        EXPECT_EQ(queue.Finishes, 0);
-      }
-    }
-    EXPECT_EQ(queue.Started, Range(items));
-    EXPECT_EQ(queue.Finishes, 1);
-    EXPECT_EQ(queue.Count.load(), 0);
-  }
-}
-
-TEST(LoadingCounters, NothingToStartEndsTheRunAtOnce) {
-  TFakeQueue queue(0);
-  queue.RunFirst();
-  EXPECT_TRUE(queue.Started.empty());
-  EXPECT_EQ(queue.Finishes, 1);
-}
-
-TEST(LoadingCounters, AfterAnErrorNoItemStartsAndTheOpenOnesStillEndTheRun) {
-  TFakeQueue queue(30);
-  queue.RunFirst();
-  queue.CompleteOne();
-  queue.Stopped = true;
-  while (!queue.Running.empty()) queue.CompleteOne();
-  EXPECT_EQ(queue.Started, Range(22));
-  EXPECT_EQ(queue.Finishes, 1);
-}
-
-TEST(LoadingCounters, AStartThatRaisesReleasesTheStartersHold) {
-  TFakeQueue queue(30);
-  auto failingStart = [&](int32_t i) {
-    if (i == 3) throw EDownloadError(L"cannot start");
-    queue.Start(i);
-  };
-  EXPECT_THROW(StartFirstItems(
-                   queue.Count, queue.Offset, 30, [] { return false; }, failingStart, [&] { queue.End(); }),
-               EDownloadError);
-  EXPECT_EQ(queue.Count.load(), 3);
-  queue.Stopped = true;
-  while (!queue.Running.empty()) queue.CompleteOne();
-  EXPECT_EQ(queue.Finishes, 1);
-}
-
-TEST(LoadingCounters, CompletionsOnManyThreadsEndTheRunExactlyOnce) {
-  constexpr int32_t kItems = 500;
-  std::atomic<int32_t> count{0}, offset{0};
-  std::atomic<int> finishes{0}, started{0}, maxRunning{0}, running{0};
-  std::mutex lock;
-  std::condition_variable changed;
-  std::deque<int32_t> pending;
-  auto start = [&](int32_t i) {
-    count.fetch_add(1);
-    started.fetch_add(1);
-    const int now = running.fetch_add(1) + 1;
-    for (int seen = maxRunning.load(); now > seen && !maxRunning.compare_exchange_weak(seen, now);) {
-    }
-    std::lock_guard<std::mutex> guard(lock);
-    pending.push_back(i);
-    changed.notify_one();
-  };
-  auto end = [&] {
-    if (ReleaseOpenWork(count)) {
-      finishes.fetch_add(1);
-      std::lock_guard<std::mutex> guard(lock);
-      changed.notify_all();
-    }
-  };
-  std::vector<std::thread> workers;
-  for (int w = 0; w < 4; ++w) {
-    workers.emplace_back([&] {
-      for (;;) {
-        {
-          std::unique_lock<std::mutex> guard(lock);
-          changed.wait(guard, [&] { return !pending.empty() || finishes.load() > 0; });
-          if (pending.empty()) return;
-          pending.pop_front();
-        }
-        running.fetch_sub(1);
-        StartNextItem(offset, kItems, [] { return false; }, start);
-        end();
-      }
-    });
-  }
-  StartFirstItems(count, offset, kItems, [] { return false; }, start, end);
-  for (auto& t : workers) t.join();
-  EXPECT_EQ(started.load(), kItems);
-  EXPECT_EQ(finishes.load(), 1);
-  EXPECT_LE(maxRunning.load(), 21);
-  EXPECT_EQ(count.load(), 0);
 }
 
 class DownloadFileTest : public testing::Test {

@@ -13,6 +13,8 @@
 
 #include "analytics/AnalyticsSender.h"
 #include "install/LastFile.h"
+#include "RunTestSupport.h"
+#include "update/DownloadError.h"
 #include "uLauncher.h"
 
 namespace {
@@ -28,7 +30,9 @@ class FinishTest : public testing::Test {
     for (const wchar_t* file : kLayout) Write(file, "x");
     fs::create_directories(FInstall / L"empty");
     Write(L"/../outside.txt", "x");
-    FLauncher.FLocalPath = FInstall.wstring();
+    FLauncher.FSettings.LocalPath = FInstall.wstring();
+    // Reports other tests' runs left queued.
+    MainThread::ProcessPending();
   }
   void TearDown() override {
     fs::remove_all(FRoot);
@@ -68,7 +72,8 @@ class FinishTest : public testing::Test {
       L"/data/campanings/mods/sub/deep.txt",
   };
   fs::path FRoot, FInstall;
-  TfLauncher FLauncher;
+  TTestRun FRun;
+  TUpdateRun& FLauncher = *FRun;
 };
 
 TEST_F(FinishTest, AnIncrementalRunDeletesOnlyTheListedFiles) {
@@ -92,7 +97,7 @@ TEST_F(FinishTest, AFullWalkDeletesWhatTheRepositoryDoesNotList) {
 }
 
 TEST_F(FinishTest, AFailedWalkDeletesNoUnlistedFile) {
-  FLauncher.FErrorOnLoading = true;
+  FLauncher.Fail(std::make_shared<EDownloadError>(L"failed"));
   FLauncher.FFullListToDownload = {L"/VELDRA.exe"};
   FLauncher.FFileListToDelete = {L"/readme.txt"};
   FLauncher.ApplyDeletions();
@@ -103,7 +108,7 @@ TEST_F(FinishTest, AFailedWalkDeletesNoUnlistedFile) {
 TEST_F(FinishTest, LastFileHoldsHashTabBranchInUtf16) {
   Write(L"/.last", std::string(200, 'z'));
   FLauncher.FNewCommitHash = L"0123abc";
-  FLauncher.FCurrentBranch = L"qa";
+  FLauncher.FSettings.Branch = L"qa";
   FLauncher.WriteLastFile();
   std::string expected;
   for (wchar_t c : std::wstring(L"0123abc\tqa")) {
@@ -114,30 +119,40 @@ TEST_F(FinishTest, LastFileHoldsHashTabBranchInUtf16) {
   EXPECT_EQ(ParseLastFile(Read(L"/.last")).CommitHash, L"0123abc");
 }
 
-TEST_F(FinishTest, AFailedRunKeepsTheOldRecordAndReportsTheEnd) {
-  std::mutex lock;
-  std::vector<std::string> events;
-  FLauncher.FAnalytics = std::make_shared<TAnalyticsSender>([&](const std::string& body) {
-    std::lock_guard<std::mutex> guard(lock);
-    events.push_back(body);
-  });
-  FLauncher.FClientId = L"1.2";
+TEST_F(FinishTest, AFailedRunKeepsTheOldRecordAndEndsOnce) {
   const std::string record = FormatLastFile(L"oldhash", L"main");
   Write(L"/.last", record);
-  FLauncher.FLastCommitHash = L"oldhash";
+  FLauncher.FSettings.LastCommitHash = L"oldhash";
   FLauncher.FNewCommitHash = L"newhash";
-  FLauncher.FErrorOnLoading = true;
+  FLauncher.Fail(std::make_shared<EDownloadError>(L"Ошибка загрузки файла /a.txt"));
   FLauncher.FFullListToDownload = {L"/VELDRA.exe"};
   FLauncher.FFileListToDelete = {L"/readme.txt"};
-  FLauncher.FFileListToDownload = {L"/a.txt"};
+  FLauncher.FinishUpdate();
   FLauncher.FinishUpdate();
   EXPECT_EQ(Read(L"/.last"), record);
   EXPECT_EQ(Deleted(), std::vector<std::wstring>{L"/readme.txt"});
-  EXPECT_FALSE(FLauncher.IsError());
-  EXPECT_TRUE(FLauncher.FFileListToDownload.empty());
-  EXPECT_EQ(FLauncher.FLastCommitHash, L"oldhash");
-  EXPECT_EQ(FLauncher.FNewCommitHash, L"newhash");
-  ASSERT_TRUE(FLauncher.FAnalytics->WaitIdle(10000));
+  EXPECT_EQ(MainThread::ProcessPending(), 2);
+  EXPECT_EQ(FRun.Events.Failures, std::vector<std::wstring>{L"Ошибка загрузки файла /a.txt"});
+  ASSERT_EQ(FRun.Events.Ends.size(), 1u);
+  EXPECT_EQ(FRun.Events.Ends[0].Outcome, TUpdateRunEnd::Failed);
+  EXPECT_EQ(FRun.Events.Ends[0].NewCommitHash, L"newhash");
+}
+
+TEST(FinishWindowTest, AFailedRunOffersTheUpdateAgainAndReportsTheEnd) {
+  std::mutex lock;
+  std::vector<std::string> events;
+  TfLauncher window;
+  window.FAnalytics = std::make_shared<TAnalyticsSender>([&](const std::string& body) {
+    std::lock_guard<std::mutex> guard(lock);
+    events.push_back(body);
+  });
+  window.FClientId = L"1.2";
+  window.FLastCommitHash = L"oldhash";
+  window.FErrorOnLoading = true;
+  window.ResetUpdateState();
+  EXPECT_FALSE(window.IsError());
+  EXPECT_EQ(window.FLastCommitHash, L"oldhash");
+  ASSERT_TRUE(window.FAnalytics->WaitIdle(10000));
   std::lock_guard<std::mutex> guard(lock);
   ASSERT_EQ(events.size(), 1u);
   EXPECT_NE(events[0].find("update_end"), std::string::npos) << events[0];

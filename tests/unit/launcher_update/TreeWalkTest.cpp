@@ -14,11 +14,10 @@
 #include "MainThreadQueue.h"
 #include "Streams.h"
 #include "install/LastFile.h"
-#include "uLauncher.h"
+#include "RunTestSupport.h"
 #include "uZipFixes.h"
 #include "update/BlobCompare.h"
 #include "update/DownloadError.h"
-#include "update/ListSteps.h"
 #include "update/TreeReply.h"
 #include "update/TreeWalk.h"
 
@@ -80,16 +79,11 @@ class TreeWalkTest : public testing::Test {
     FRoot = fs::path(temp) / (L"veldra-walk-" + std::to_wstring(GetCurrentProcessId()));
     fs::remove_all(FRoot);
     fs::create_directories(FRoot);
-    FLauncher.FLocalPath = FRoot.wstring();
-    MainThread::Initialize();
-    // Queued finishing steps must find no window when the test drains them.
-    FSavedLauncher = fLauncher;
-    fLauncher = nullptr;
+    FLauncher.FSettings.LocalPath = FRoot.wstring();
     MainThread::ProcessPending();
   }
   void TearDown() override {
     MainThread::ProcessPending();
-    fLauncher = FSavedLauncher;
     std::error_code ignored;
     fs::remove_all(FRoot, ignored);
   }
@@ -117,16 +111,13 @@ class TreeWalkTest : public testing::Test {
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
   void Apply(const std::wstring& folder, const std::vector<TEntry>& entries) {
-    ApplyTreeListing(Reply(entries), folder, FLauncher.FLocalPath, Lists());
+    ApplyTreeListing(Reply(entries), folder, FLauncher.FSettings.LocalPath, Lists());
   }
-  TTreeWalkLists Lists() {
-    return {FLauncher.FFileListToDownload, FLauncher.FFullListToDownload, FLauncher.FURLsToDownload,
-            FLauncher.FExpectedBlobs, FLauncher.FFileListToDelete};
-  }
+  TTreeWalkLists Lists() { return FLauncher.Lists(); }
 
   fs::path FRoot;
-  TfLauncher FLauncher;
-  TfLauncher* FSavedLauncher = nullptr;
+  TTestRun FRun;
+  TUpdateRun& FLauncher = *FRun;
 };
 
 TEST_F(TreeWalkTest, SameBlobMeansSameSizeAndHash) {
@@ -152,7 +143,7 @@ TEST_F(TreeWalkTest, SameBlobMeansSameSizeAndHash) {
     entry.Path = c.file;
     entry.Size = c.size;
     entry.Sha = c.sha;
-    EXPECT_EQ(LocalFileMatches(FLauncher.FLocalPath + c.file, entry), c.same) << c.file << " " << c.sha;
+    EXPECT_EQ(LocalFileMatches(FLauncher.FSettings.LocalPath + c.file, entry), c.same) << c.file << " " << c.sha;
   }
 }
 
@@ -287,21 +278,21 @@ TEST_F(TreeWalkTest, RateLimitIsCheckedOnTheRootReplyOnly) {
   } cases[] = {{200, {9, 0}}, {200, {0, 0}}, {403, {0, 0}}};
   for (const auto& c : cases) {
     try {
-      HandleTreeReply(FLauncher, c.status, body, c.rateLimit);
+      FLauncher.OnTreeLoaded(c.status, body, c.rateLimit);
       ADD_FAILURE() << "no exception";
     } catch (const EDownloadError& e) {
       EXPECT_EQ(e.Message().rfind(L"Сервера перегружены, попробуйте обновиться через ", 0), 0u) << c.status;
     }
   }
-  EXPECT_FALSE(FLauncher.FErrorOnLoading);
+  EXPECT_FALSE(FLauncher.Failed());
   EXPECT_EQ(MainThread::ProcessPending(), 0);
 
   FLauncher.FCurrentFolder = L"/bin";
   FLauncher.FNewCommitHash = L"c0ffee";
-  EXPECT_NO_THROW(HandleTreeReply(FLauncher, 200, body, {0, 0}));
+  EXPECT_NO_THROW(FLauncher.OnTreeLoaded(200, body, {0, 0}));
 }
 
-TEST_F(TreeWalkTest, FailedListingFlagsTheRunAndQueuesTheFinishBeforeTheReport) {
+TEST_F(TreeWalkTest, AFailedListingIsReportedOnceAndEndsTheRunWithoutCleanup) {
   const struct {
     const wchar_t* folder;
     int32_t status;
@@ -312,43 +303,50 @@ TEST_F(TreeWalkTest, FailedListingFlagsTheRunAndQueuesTheFinishBeforeTheReport) 
       {L"/data/maps", 500, L"", L"Неожиданная ошибка [500], возможно повреждён файл .last"},
       {L"/data/maps", 200, L"{\"sha\":\"t\",\"tree\":[],\"truncated\":true}", L"Ошибка получения списка файлов!"},
   };
+  WriteLocal(L"/stray.txt", "not in the repository");
   for (const auto& c : cases) {
-    FLauncher.FErrorOnLoading = false;
-    FLauncher.FCurrentFolder = c.folder;
-    try {
-      HandleTreeReply(FLauncher, c.status, c.body, {5000, 0});
-      ADD_FAILURE() << "no exception";
-    } catch (const EDownloadError& e) {
-      EXPECT_EQ(e.Message(), c.message);
-    }
-    EXPECT_TRUE(FLauncher.FErrorOnLoading);
-    EXPECT_EQ(MainThread::ProcessPending(), 1) << "one finishing step";
+    TTestRun run({FRoot.wstring(), L"main", L"", L"c0ffee00c0ffee00c0ffee00c0ffee00c0ffee00", nullptr});
+    run->FFullListToDownload = {L"/VELDRA.exe"};
+    run->FCurrentFolder = c.folder;
+    run->Step([&] { run->OnTreeLoaded(c.status, c.body, {5000, 0}); });
+    EXPECT_TRUE(run->Ended());
+    EXPECT_EQ(MainThread::ProcessPending(), 2) << "the failure, then the end";
+    EXPECT_EQ(run.Events.Failures, std::vector<std::wstring>{c.message});
+    ASSERT_EQ(run.Events.Ends.size(), 1u);
+    EXPECT_EQ(run.Events.Ends[0].Outcome, TUpdateRunEnd::Failed);
+    // The lists name only what was listed so far: nothing unlisted goes, no .last.
+    EXPECT_EQ(ReadLocal(L"/stray.txt"), "not in the repository");
+    EXPECT_FALSE(fs::exists(FRoot / L".last"));
   }
 }
 
 TEST_F(TreeWalkTest, NothingToFetchRecordsTheHeadAndFinishes) {
   WriteLocal(L"/VELDRA.exe", "game");
   FLauncher.FNewCommitHash = L"c0ffee00c0ffee00c0ffee00c0ffee00c0ffee00";
-  FLauncher.FCurrentBranch = L"qa";
+  FLauncher.FSettings.Branch = L"qa";
   // The root reply names its tree; the commit recorded stays the head's.
-  HandleTreeReply(FLauncher, 200, TreeBody({{L"VELDRA.exe", "game"}}, L"7777tree"), {5000, 0});
+  WriteLocal(L"/stray.txt", "not in the repository");
+  FLauncher.OnTreeLoaded(200, TreeBody({{L"VELDRA.exe", "game"}}, L"7777tree"), {5000, 0});
   EXPECT_EQ(FLauncher.FNewCommitHash, L"c0ffee00c0ffee00c0ffee00c0ffee00c0ffee00");
-  EXPECT_EQ(FLauncher.FUpdateState, urNothing);
   EXPECT_EQ(ReadLocal(L"/.last"), FormatLastFile(L"c0ffee00c0ffee00c0ffee00c0ffee00c0ffee00", L"qa"));
-  EXPECT_EQ(MainThread::ProcessPending(), 1) << "one finishing step";
-  EXPECT_EQ(AsSet(FLauncher.FFullListToDownload), TPaths{L"/VELDRA.exe"});
+  EXPECT_EQ(MainThread::ProcessPending(), 1) << "one end";
+  ASSERT_EQ(FRun.Events.Ends.size(), 1u);
+  EXPECT_EQ(FRun.Events.Ends[0].Outcome, TUpdateRunEnd::NothingToLoad);
+  // The walk's cleanup keeps what the repository lists.
+  EXPECT_EQ(ReadLocal(L"/VELDRA.exe"), "game");
+  EXPECT_FALSE(fs::exists(FRoot / L"stray.txt"));
 }
 
 TEST_F(TreeWalkTest, WalkWithoutAHeadFailsWhenTheHeadCannotBeRead) {
   for (int32_t status : {404, 500}) {
     try {
-      HandleFullUpdateHeadReply(FLauncher, status, L"");
+      FLauncher.OnFullUpdateHeadLoaded(status, L"");
       ADD_FAILURE() << "no exception";
     } catch (const EDownloadError& e) {
       EXPECT_EQ(e.Message(), L"Ошибка получения списка файлов!");
     }
   }
-  EXPECT_THROW(HandleFullUpdateHeadReply(FLauncher, 200, L""), EDownloadError);
+  EXPECT_THROW(FLauncher.OnFullUpdateHeadLoaded(200, L""), EDownloadError);
   EXPECT_EQ(FLauncher.FNewCommitHash, L"");
 }
 

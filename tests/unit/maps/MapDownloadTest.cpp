@@ -1,28 +1,20 @@
-// A map loaded over HTTP through the launcher's own host: the files come from
-// a loopback server standing in for the raw-content host, the window is a
-// TfLauncher without its window, the packer is the real thread.
+// Maps loaded over HTTP by a whole update run: the files come from a loopback
+// server standing in for the raw-content host, the client is the real
+// asynchronous one, the packer is the real thread, and every decision is
+// taken where the run takes it, on this (the main) thread.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
 #include "../http/TestServer.h"
+#include "../launcher_update/RunTestSupport.h"
+#include "HttpClient.h"
 #include "MainThreadQueue.h"
 #include "MapTestSupport.h"
-#include "maps/uMapPacker.h"
-#include "uLauncher.h"
 #include "update/DownloadError.h"
 
 namespace {
-// The launcher's host, with failures kept for the test instead of shown in a box.
-class TRecordingLauncherHost : public TLauncherMapHost {
- public:
-  void ReportRunFailure(std::shared_ptr<Exception> e) override {
-    std::lock_guard<std::mutex> lock(Lock);
-    Failures.push_back(std::move(e));
-  }
-  std::mutex Lock;
-  std::vector<std::shared_ptr<Exception>> Failures;
-};
+constexpr wchar_t kHead[] = L"c0ffee00c0ffee00c0ffee00c0ffee00c0ffee00";
 
 class MapDownloadTest : public ::testing::Test {
  protected:
@@ -34,19 +26,11 @@ class MapDownloadTest : public ::testing::Test {
     _wputenv_s(L"VELDRA_RAW_URL", (L"http://127.0.0.1:" + std::to_wstring(Server->Port())).c_str());
     MainThread::Initialize();
     MainThread::SetExceptionHandler([this](const Exception& e) { Raised.push_back(e.Clone()); });
-    Launcher.FLocalPath = Folder.Path();
-    Launcher.FCurrentBranch = L"qa";
-    Launcher.CreateHttpClients();
-    Launcher.FMapPacker = std::make_unique<TMapPacker>();
-    // Held by the test, so that the run's count never reaches zero here.
-    Launcher.IncrementActiveFiles();
-    fLauncher = &Launcher;
   }
   void TearDown() override {
-    Launcher.FMapPacker.reset();
     MainThread::ProcessPending();
-    fLauncher = nullptr;
     MainThread::SetExceptionHandler(nullptr);
+    DeleteFileW((Folder.Path() + L"\\.last").c_str());
     std::lock_guard<std::mutex> lock(FilesLock());
     Files().clear();
   }
@@ -70,20 +54,23 @@ class MapDownloadTest : public ::testing::Test {
     Files()[path] = {status, {}, std::string(body.begin(), body.end())};
   }
 
-  // Loads and packs the map; true when its unit of open work came back.
-  bool Run(TMapLoader& loader) {
-    TMapLoaderTestAccess::SetHost(loader, Host);
-    try {
-      loader.BeginLoading();
-    } catch (const EAbort&) {
-    }
-    return MainThread::PumpUntil([this] { return Launcher.FLoadingCount == 1; }, 60000);
+  // A run over these repository paths, from its downloads to its end.
+  std::unique_ptr<TTestRun> Run(std::initializer_list<const wchar_t*> paths) {
+    TUpdateRunSettings settings;
+    settings.LocalPath = Folder.Path();
+    settings.Branch = L"qa";
+    settings.LastCommitHash = L"0ld0ld0ld0ld0ld0ld0ld0ld0ld0ld0ld0ld0ld0";
+    settings.NewCommitHash = kHead;
+    settings.Client = std::make_shared<THTTPClient>(L"test", L"", L"", true);
+    auto run = std::make_unique<TTestRun>(std::move(settings));
+    for (const wchar_t* path : paths) (*run)->FFileListToDownload.insert(path);
+    (*run)->Step([&] { (*run)->BeginFileLoading(); });
+    EXPECT_TRUE(MainThread::PumpUntil([&] { return !run->Events.Ends.empty(); }, 60000));
+    return run;
   }
 
   TTestServer* Server = nullptr;
   TInstallFolder Folder;
-  TfLauncher Launcher;
-  TRecordingLauncherHost Host;
   std::vector<std::shared_ptr<Exception>> Raised;
 };
 }  // namespace
@@ -96,13 +83,14 @@ TEST_F(MapDownloadTest, FilesAndPiecesOfTheBranchBecomeTheNewArchive) {
   Put(base + "settings.ini", 200, Bytes(IniText("bmp")));
   Put(base + "sub/two%20words.txt", 200, Bytes("two words"));
   Put(base + ".part_0_0.png", 200, EncodeImage(kPngGraphicClass, PatternBitmap(4000, 3, 2)));
-  TMapLoader loader(L"north");
-  loader.FFilesList = {L"settings.ini", L"sub/two words.txt", L".part_0_0.png"};
-  ASSERT_TRUE(Run(loader));
+  auto run = Run({L"/data/maps/north/settings.ini", L"/data/maps/north/sub/two words.txt",
+                  L"/data/maps/north/.part_0_0.png"});
 
-  EXPECT_TRUE(Host.Failures.empty());
+  EXPECT_TRUE(run->Events.Failures.empty());
   EXPECT_TRUE(Raised.empty());
-  EXPECT_FALSE(Launcher.IsError());
+  ASSERT_EQ(run->Events.Ends.size(), 1u);
+  EXPECT_EQ(run->Events.Ends[0].Outcome, TUpdateRunEnd::Installed);
+  EXPECT_EQ(run->Events.Progress.back(), std::make_pair(3, 3));
   auto members = ReadArchive(Folder.Map(L"north.zip"));
   EXPECT_EQ(Names(members), (std::vector<std::wstring>{L"settings.ini", L"sub/two words.txt", L"kept.txt", L"map.bmp"}));
   EXPECT_EQ(members[1].Data, Bytes("two words"));
@@ -122,14 +110,15 @@ TEST_F(MapDownloadTest, AFailedReplyStopsTheMapAndLeavesTheOldArchive) {
   const std::string base = "/ORMUND42/veldra_public/qa/data/maps/south/";
   Put(base + "a.txt", 200, Bytes("new a"));
   Put(base + "b.txt", 500, Bytes("Internal error"));
-  TMapLoader loader(L"south");
-  loader.FFilesList = {L"a.txt", L"b.txt"};
-  ASSERT_TRUE(Run(loader));
+  auto run = Run({L"/data/maps/south/a.txt", L"/data/maps/south/b.txt"});
 
-  ASSERT_EQ(Host.Failures.size(), 1u);
-  EXPECT_TRUE(Host.Failures[0]->Is<EDownloadError>());
-  EXPECT_NE(Host.Failures[0]->Message().find(L"south/b.txt [500]"), std::wstring::npos);
-  // The exchange itself ends silently: the failure was reported once.
-  for (const auto& e : Raised) EXPECT_TRUE(e->GetBaseException().Is<EAbort>()) << e->GetBaseException().Message();
+  // Reported once, to the run; nothing reaches the last-chance handler.
+  ASSERT_EQ(run->Events.Failures.size(), 1u);
+  EXPECT_NE(run->Events.Failures[0].find(L"south/b.txt [500]"), std::wstring::npos);
+  EXPECT_TRUE(Raised.empty());
+  ASSERT_EQ(run->Events.Ends.size(), 1u);
+  EXPECT_EQ(run->Events.Ends[0].Outcome, TUpdateRunEnd::Failed);
   EXPECT_EQ(FileBytes(Folder.Map(L"south.zip")), before);
+  EXPECT_FALSE(Exists(Folder.Map(L"south.download")));
+  EXPECT_FALSE(Exists(Folder.Path() + L"\\.last"));
 }

@@ -35,54 +35,41 @@ struct TPackLog {
   }
 };
 
-class TLoggingHost : public TFakeMapHost {
- public:
-  TLoggingHost(const std::wstring& path, std::wstring name, TPackLog& log)
-      : TFakeMapHost(path), FName(std::move(name)), FLog(log) {}
-  void CaptionDataPack() override { FLog.Start(FName); }
-  void EndLoadingStep() override {
-    TFakeMapHost::EndLoadingStep();
-    FLog.End();
-  }
-
- private:
-  std::wstring FName;
-  TPackLog& FLog;
-};
-
-struct TPackedMap {
-  std::unique_ptr<TLoggingHost> Host;
-  std::unique_ptr<TMapLoader> Loader;
-};
 }  // namespace
 
 TEST(MapPackerTest, TheLastFinishedMapIsPackedFirstAndAFailureStopsNoOther) {
   TInstallFolder folder;
+  TFakeMapHost host(folder.Path());
   TPackLog log;
-  std::vector<TPackedMap> maps;
+  std::map<std::wstring, std::shared_ptr<Exception>> outcomes;
   auto make = [&](const std::wstring& name, bool fails) {
-    TPackedMap map;
-    map.Host = std::make_unique<TLoggingHost>(folder.Path(), name, log);
-    map.Loader = std::make_unique<TMapLoader>(name);
-    TMapLoaderTestAccess::SetHost(*map.Loader, *map.Host);
-    map.Loader->FFilesList.insert(L"a.txt");
-    map.Host->Files[L"a.txt"] = {200, Bytes(ToUtf8(name))};
+    std::shared_ptr<TMapLoader> loader = host.NewLoader(name);
+    loader->FFilesList.insert(L"a.txt");
+    host.Files[L"a.txt"] = {200, Bytes(ToUtf8(name))};
     // A piece without any settings.ini: no image format can be chosen.
     if (fails) {
-      map.Loader->FFilesList.insert(L".part_0_0.png");
-      map.Host->Files[L".part_0_0.png"] = {200, EncodeImage(kPngGraphicClass, PatternBitmap(4, 4, 1))};
+      loader->FFilesList.insert(L".part_0_0.png");
+      host.Files[L".part_0_0.png"] = {200, EncodeImage(kPngGraphicClass, PatternBitmap(4, 4, 1))};
     }
-    map.Loader->BeginLoading();
-    map.Host->Serve(*map.Loader);
-    maps.push_back(std::move(map));
-    return maps.back().Loader.get();
+    loader->BeginLoading();
+    host.Serve(*loader);
+    host.Files.clear();
+    return loader;
   };
-  TMapLoader* m1 = make(L"m1", false);
-  TMapLoader* m2 = make(L"m2", true);
-  TMapLoader* m3 = make(L"m3", false);
-  TMapLoader* m4 = make(L"m4", false);
+  auto m1 = make(L"m1", false);
+  auto m2 = make(L"m2", true);
+  auto m3 = make(L"m3", false);
+  auto m4 = make(L"m4", false);
+  ASSERT_TRUE(host.Failures.empty());
   {
-    TMapPacker packer;
+    TMapPacker packer([&](const std::shared_ptr<TMapLoader>& map) { log.Start(map->MapName()); },
+                      [&](const std::shared_ptr<TMapLoader>& map, std::shared_ptr<Exception> failure) {
+                        {
+                          std::lock_guard<std::mutex> lock(log.Lock);
+                          outcomes[map->MapName()] = std::move(failure);
+                        }
+                        log.End();
+                      });
     packer.Add(m1);
     ASSERT_TRUE(log.WaitFor([&] { return log.Started.size() == 1; }));
     // While m1 is being packed, m2 and then m3 finish their downloads.
@@ -99,14 +86,15 @@ TEST(MapPackerTest, TheLastFinishedMapIsPackedFirstAndAFailureStopsNoOther) {
     ASSERT_TRUE(log.WaitFor([&] { return log.Ended == 4; }));
   }
   EXPECT_EQ(log.Started, (std::vector<std::wstring>{L"m1", L"m3", L"m2", L"m4"}));
-  for (const TPackedMap& map : maps) {
-    SCOPED_TRACE(map.Loader->MapName());
-    EXPECT_EQ(map.Host->EndSteps, 1);
-    EXPECT_EQ(map.Host->Active, 0);
+  ASSERT_EQ(outcomes.size(), 4u);
+  for (const auto& [name, failure] : outcomes) {
+    if (name == L"m2") {
+      ASSERT_TRUE(failure);
+      EXPECT_TRUE(failure->Is<EDownloadError>());
+    } else {
+      EXPECT_FALSE(failure) << failure->Message();
+    }
   }
-  auto failures = maps[1].Host->FailuresNow();
-  ASSERT_EQ(failures.size(), 1u);
-  EXPECT_TRUE(failures[0]->Is<EDownloadError>());
   for (const wchar_t* packed : {L"m1.zip", L"m3.zip", L"m4.zip"}) EXPECT_TRUE(Exists(folder.Map(packed))) << packed;
   EXPECT_FALSE(Exists(folder.Map(L"m2.zip")));
 }

@@ -28,11 +28,13 @@
 
 class TMapLoaderTestAccess {
  public:
-  static void SetHost(TMapLoader& loader, TMapLoaderHost& host) { loader.FHost = &host; }
   static void ImagePartLoaded(TMapLoader& loader, int32_t status, TStream& piece) {
     loader.ImagePartLoaded(status, piece);
   }
   static void MapFileLoaded(TMapLoader& loader, int32_t status) { loader.MapFileLoaded(status); }
+  // Closes the new archive so that a test can read it while the loader lives.
+  static void CloseArchive(TMapLoader& loader) { loader.FSavedZip.reset(); }
+  static void FileDone(TMapLoader& loader, std::shared_ptr<Exception> failure) { loader.FileDone(std::move(failure)); }
   static int32_t Width(const TMapLoader& loader) { return loader.FWidth; }
   static int32_t Height(const TMapLoader& loader) { return loader.FHeight; }
   static bool HasCanvas(const TMapLoader& loader) { return loader.FBitmapRawStream != nullptr; }
@@ -176,8 +178,8 @@ inline const TMember* Find(const std::vector<TMember>& members, const std::wstri
   return nullptr;
 }
 
-// Stands in for the window: counts the unit of open work, the progress and
-// the reports, and serves the map's files from memory when the test says so.
+// Stands in for the update run: counts the progress, the maps handed on and
+// the failures, and serves the map's files from memory when the test says so.
 class TFakeMapHost : public TMapLoaderHost {
  public:
   struct TReplyData {
@@ -187,69 +189,72 @@ class TFakeMapHost : public TMapLoaderHost {
 
   explicit TFakeMapHost(std::wstring localPath) : FLocalPath(std::move(localPath)) {}
 
-  std::wstring LocalPath() override { return FLocalPath; }
-  bool IsError() override { return Error; }
-  void IncrementActiveFiles() override { ++Active; }
-  void EndLoadingStep() override {
-    --Active;
-    ++EndSteps;
-  }
-  void IncProgress() override { ++Progress; }
-  void TryLoadNextFile() override { ++NextFileCalls; }
-  void CaptionDataPack() override {
-    if (OnCaptionDataPack) OnCaptionDataPack();
-  }
-  void AddToPacker(TMapLoader* map) override {
-    Packed.push_back(map);
-    if (OnAddToPacker) OnAddToPacker(map);
-  }
-  void ReportRunFailure(std::shared_ptr<Exception> e) override {
-    std::lock_guard<std::mutex> lock(FLock);
-    Failures.push_back(std::move(e));
-  }
-  void RequestMapFile(const std::wstring& mapName, const std::wstring& fileName,
-                      std::unique_ptr<THTTPResponse> response, TFileLoaded) override {
-    Requested.push_back(mapName + L"/" + fileName);
-    FPending.push_back({fileName, std::move(response)});
+  std::shared_ptr<TMapLoader> NewLoader(const std::wstring& name) {
+    return std::make_shared<TMapLoader>(name, FLocalPath, *this);
   }
 
-  // Answers the waiting requests (and those they start) from Files; a name
-  // without an entry gets 404. Stops after limit replies.
+  const TSortedStringList& RunPaths() override { return FRunPaths; }
+  std::function<bool()> AbortTest() override {
+    return [this] { return Error.load(); };
+  }
+  void RequestMapFile(const std::wstring& mapName, const std::wstring& fileName,
+                      std::unique_ptr<THTTPResponse> response, TArrived, TDone done) override {
+    Requested.push_back(mapName + L"/" + fileName);
+    FPending.push_back({fileName, std::move(response), std::move(done)});
+  }
+  void MapFileLoaded() override { ++Progress; }
+  void MapDownloaded(std::shared_ptr<TMapLoader> map) override {
+    Packed.push_back(map.get());
+    ++Ends;
+  }
+  void MapFailed(std::shared_ptr<TMapLoader>, std::shared_ptr<Exception> error) override {
+    Failures.push_back(std::move(error));
+    ++Ends;
+  }
+
+  // Answers the waiting requests (and those they start) from Files, the way
+  // the run does: the reply's bytes on the "worker", then the decision; a
+  // name without an entry gets 404. Stops after limit replies.
   void Serve(TMapLoader& loader, int limit = 1000) {
     while (!FPending.empty() && limit-- > 0) {
-      auto [name, response] = std::move(FPending.front());
+      TPending pending = std::move(FPending.front());
       FPending.pop_front();
-      auto found = Files.find(name);
+      auto found = Files.find(pending.Name);
       TReplyData reply = found == Files.end() ? TReplyData{404, {}} : found->second;
-      auto* stream = static_cast<THTTPCustomStreamResponse*>(response.get())->OutStream();
+      auto* stream = static_cast<THTTPCustomStreamResponse*>(pending.Response.get())->OutStream();
       // A stream response of the loader writes only a successful reply.
       if (reply.Status == 200 && !reply.Body.empty())
         stream->WriteBuffer(reply.Body.data(), static_cast<int32_t>(reply.Body.size()));
-      if (IsMapPiece(name)) TMapLoaderTestAccess::ImagePartLoaded(loader, reply.Status, *stream);
-      else TMapLoaderTestAccess::MapFileLoaded(loader, reply.Status);
+      std::shared_ptr<Exception> failure;
+      try {
+        if (IsMapPiece(pending.Name)) TMapLoaderTestAccess::ImagePartLoaded(loader, reply.Status, *stream);
+        else TMapLoaderTestAccess::MapFileLoaded(loader, reply.Status);
+      } catch (...) {
+        failure = CurrentExceptionAsObject();
+      }
+      // The exchange goes before its report reaches the main thread.
+      pending.Response.reset();
+      pending.Done(std::move(failure));
     }
   }
   bool HasPending() const { return !FPending.empty(); }
 
   std::map<std::wstring, TReplyData> Files;
   std::atomic<bool> Error{false};
-  std::atomic<int> Active{0};
-  std::atomic<int> EndSteps{0};
-  std::atomic<int> Progress{0};
-  int NextFileCalls = 0;
+  int Progress = 0;
+  // Maps handed on (MapDownloaded) and failed: each map ends once.
+  int Ends = 0;
   std::vector<TMapLoader*> Packed;
   std::vector<std::wstring> Requested;
   std::vector<std::shared_ptr<Exception>> Failures;
-  std::function<void()> OnCaptionDataPack;
-  std::function<void(TMapLoader*)> OnAddToPacker;
-
-  std::vector<std::shared_ptr<Exception>> FailuresNow() {
-    std::lock_guard<std::mutex> lock(FLock);
-    return Failures;
-  }
 
  private:
+  struct TPending {
+    std::wstring Name;
+    std::unique_ptr<THTTPResponse> Response;
+    TDone Done;
+  };
   std::wstring FLocalPath;
-  std::mutex FLock;
-  std::deque<std::pair<std::wstring, std::unique_ptr<THTTPResponse>>> FPending;
+  TSortedStringList FRunPaths;
+  std::deque<TPending> FPending;
 };
