@@ -11,11 +11,16 @@
 #include "install/RemoveOld.h"
 #include "startup/CommandLine.h"
 #include "startup/uParametersIPC.h"
+#include "update/ExchangeSet.h"
 #include "update/ServiceEndpoints.h"
 #include "uDebugUtils.h"
 #include "uLauncher.h"
 
 namespace {
+
+// Windows frees a closed exchange at once; Wine only when its pending receive
+// times out (the clients' receive timeout is 60 s).
+constexpr uint32_t kExchangesFreedWaitMs = 70000;
 
 std::wstring ExeFolder() {
   std::wstring path(MAX_PATH, L'\0');
@@ -118,6 +123,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   fLauncher = nullptr;
   // A game session still running holds its own state, not the window.
   launcher.reset();
+  // Downloads closed with the window end on WinHTTP's threads; their
+  // temporary files go with them.
+  TExchangeSet::WaitForAllFreed(kExchangesFreedWaitMs);
   MainThread::Finalize();
   if (SUCCEEDED(com)) CoUninitialize();
   SetGlobalLogger(nullptr);

@@ -5,9 +5,11 @@
 // when the reply arrived and `arrived` accepted it, otherwise the failure (the
 // exchange's own, one raised by `arrived`, or EAbort when it was closed before
 // a reply). `arrived` runs on a WinHTTP worker thread: it may move bytes and
-// read the response, never touch the owner. Destroying the set closes every
-// open exchange and waits until each has let go of what it holds (its
-// response and files, whatever `arrived` keeps alive).
+// read the response, never touch the owner; what it needs it keeps alive
+// itself. Closing an exchange reports it at once; the exchange itself lets go
+// of what it holds (its response and files) when WinHTTP frees it, which may
+// be later: Windows does it at once, Wine only when the pending receive times
+// out. The program waits for that before it exits (WaitForAllFreed).
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -35,12 +37,14 @@ class TExchangeSet {
   // be sent; done then never runs.
   void Send(const TRepositoryRequestTarget& target, std::unique_ptr<THTTPResponse> response, TArrived arrived,
             TDone done);
-  // Closes every open exchange; each still reports.
+  // Closes every open exchange; each reports EAbort, unless its own report
+  // comes first.
   void AbortAll();
   // Exchanges whose done has not run yet.
   size_t Open() const { return FOpen.size(); }
-  // Waits until every exchange sent has been freed; false after timeoutMs.
-  bool WaitUntilFreed(uint32_t timeoutMs);
+
+  // Waits until every exchange of every set has been freed; false after timeoutMs.
+  static bool WaitForAllFreed(uint32_t timeoutMs);
 
  private:
   struct TShared;

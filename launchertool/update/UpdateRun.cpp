@@ -36,10 +36,10 @@ TUpdateRun::TUpdateRun(TUpdateRunSettings settings, TUpdateRunEvents& events)
 
 TUpdateRun::~TUpdateRun() {
   if (!FEnded) LogMessage(L"Update", L"Update run cancelled");
-  // Nothing the exchanges or the packer still touch may go before they end.
+  // The exchanges keep what they write into alive themselves; the packer is
+  // waited for here, before the loaders it packs go.
   FCancelled->store(true);
   FExchanges.AbortAll();
-  if (!FExchanges.WaitUntilFreed(15000)) LogMessage(L"Update", L"Downloads still open at exit");
   FMapPacker.reset();
   DiscardLoadingWork();
 }
