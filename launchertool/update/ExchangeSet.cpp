@@ -14,12 +14,25 @@
 #include "uDebugUtils.h"
 #include "update/RepositoryRequests.h"
 
-// Reached from worker threads: how many exchanges are still alive, and the
-// set while it exists (read on the main thread only).
-struct TExchangeSet::TShared {
+namespace {
+
+// How many exchanges of all sets are still alive.
+struct TAliveExchanges {
   std::mutex Lock;
   std::condition_variable Freed;
-  int32_t Alive = 0;
+  int32_t Count = 0;
+};
+
+TAliveExchanges& AliveExchanges() {
+  static TAliveExchanges* alive = new TAliveExchanges;  // outlives every worker thread
+  return *alive;
+}
+
+}  // namespace
+
+// Reached from worker threads: the set while it exists (read on the main
+// thread only).
+struct TExchangeSet::TShared {
   TExchangeSet* Owner = nullptr;
 
   static void Post(const std::weak_ptr<TShared>& shared, uint64_t id, std::shared_ptr<Exception> failure) {
@@ -35,8 +48,8 @@ struct TExchangeSet::TShared {
 struct TExchangeSet::TLife {
   TLife(std::shared_ptr<TShared> shared, uint64_t id, TArrived arrived)
       : Shared(std::move(shared)), Id(id), Arrived(std::move(arrived)) {
-    std::lock_guard<std::mutex> lock(Shared->Lock);
-    ++Shared->Alive;
+    std::lock_guard<std::mutex> lock(AliveExchanges().Lock);
+    ++AliveExchanges().Count;
   }
   ~TLife() {
     // An exchange closed without a reply or a failure still reports once.
@@ -45,11 +58,12 @@ struct TExchangeSet::TLife {
     } catch (...) {
     }
     Arrived = nullptr;
+    TAliveExchanges& alive = AliveExchanges();
     {
-      std::lock_guard<std::mutex> lock(Shared->Lock);
-      --Shared->Alive;
+      std::lock_guard<std::mutex> lock(alive.Lock);
+      --alive.Count;
     }
-    Shared->Freed.notify_all();
+    alive.Freed.notify_all();
   }
   TLife(const TLife&) = delete;
   TLife& operator=(const TLife&) = delete;
@@ -66,9 +80,8 @@ TExchangeSet::TExchangeSet(std::shared_ptr<THTTPClient> client)
 
 TExchangeSet::~TExchangeSet() {
   FShared->Owner = nullptr;
-  AbortAll();
-  if (!WaitUntilFreed(15000)) {
-    LogMessage(L"Update", L"Exchanges still open at exit: " + std::to_wstring(FShared->Alive));
+  for (auto& [id, entry] : FOpen) {
+    if (auto context = entry.Context.lock()) context->Dispose();
   }
 }
 
@@ -115,12 +128,18 @@ void TExchangeSet::Send(const TRepositoryRequestTarget& target, std::unique_ptr<
 void TExchangeSet::AbortAll() {
   for (auto& [id, entry] : FOpen) {
     if (auto context = entry.Context.lock()) context->Dispose();
+    // Posted, not called: the owner is in the middle of a step.
+    TShared::Post(FShared, id, std::make_shared<EAbort>(L"The exchange was closed"));
   }
 }
 
-bool TExchangeSet::WaitUntilFreed(uint32_t timeoutMs) {
-  std::unique_lock<std::mutex> lock(FShared->Lock);
-  return FShared->Freed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return FShared->Alive == 0; });
+bool TExchangeSet::WaitForAllFreed(uint32_t timeoutMs) {
+  TAliveExchanges& alive = AliveExchanges();
+  std::unique_lock<std::mutex> lock(alive.Lock);
+  const bool freed =
+      alive.Freed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&alive] { return alive.Count == 0; });
+  if (!freed) LogMessage(L"Update", L"Downloads still open at exit: " + std::to_wstring(alive.Count));
+  return freed;
 }
 
 void TExchangeSet::Report(uint64_t id, std::shared_ptr<Exception> failure) {
