@@ -135,6 +135,7 @@ void TPipeReader::Serve(TListener& listener) {
     try {
       TPipeRequest request = ReadMessage(listener).Request();
       DisconnectNamedPipe(listener.Pipe.get());
+      if (request.Kind == TPipeRequestKind::None) LogMessage(L"Start", L"pipe client dropped: no request in time");
       if (request.Kind != TPipeRequestKind::None && WaitForSingleObject(FStop.get(), 0) == WAIT_TIMEOUT) {
         // Queued, not waited for: the next client is served at once.
         MainThread::Queue([handler = FOnRequest, request = std::move(request)] { handler(request); });

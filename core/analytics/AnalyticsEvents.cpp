@@ -1,4 +1,4 @@
-#include "AnalyticsEvents.h"
+#include "analytics/AnalyticsEvents.h"
 
 #include <cwchar>
 #include <iterator>
