@@ -42,7 +42,7 @@ class TMapLoader : public std::enable_shared_from_this<TMapLoader> {
   const std::wstring& MapName() const { return FMapName; }
   bool ArchivePlaced() const { return FArchivePlaced; }
 
-  // Relative to the map folder; filled by the window before loading starts.
+  // Relative to the map folder; filled by the run before loading starts.
   TSortedStringList FFilesList;
   TSortedStringList FFilesToDelete;
   // The repository's blobs of files of FFilesList, where it named them.
