@@ -21,6 +21,8 @@ struct TState {
   std::mutex Lock;
   std::deque<TQueuedCall> Pending;
   HWND Window = nullptr;
+  // A wake message is on its way: calls queued meanwhile need none of their own.
+  bool WakePosted = false;
   DWORD MainThreadId = 0;
   bool Finalized = false;
   TExceptionHandler Handler;
@@ -60,10 +62,21 @@ void RunOne(TQueuedCall& call) {
 
 LRESULT CALLBACK QueueWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
   if (msg == kWakeMessage) {
+    {
+      std::lock_guard guard(State().Lock);
+      State().WakePosted = false;
+    }
     ProcessPending();
     return 0;
   }
   return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+void PostWake(TState& s) {
+  if (PostMessageW(s.Window, kWakeMessage, 0, 0)) return;
+  // Not posted: the next call queued tries again.
+  std::lock_guard guard(s.Lock);
+  s.WakePosted = false;
 }
 
 }  // namespace
@@ -103,11 +116,12 @@ void Queue(TQueuedCall call) {
   {
     std::lock_guard guard(s.Lock);
     if (s.Finalized || !s.Window) return;
-    wake = s.Pending.empty();
+    wake = !s.WakePosted;
+    s.WakePosted = true;
     s.Pending.push_back(std::move(call));
   }
   // One wake message per batch; the window drains the whole queue.
-  if (wake) PostMessageW(s.Window, kWakeMessage, 0, 0);
+  if (wake) PostWake(s);
 }
 
 bool Synchronize(const TQueuedCall& call) {
@@ -153,12 +167,20 @@ int ProcessPending() {
   int ran = 0;
   for (;;) {
     TQueuedCall call;
+    bool wake = false;
     {
       std::lock_guard guard(s.Lock);
       if (s.Pending.empty()) return ran;
       call = std::move(s.Pending.front());
       s.Pending.pop_front();
+      // A call may run a modal loop (a message box) and not return for a
+      // while: the calls after it are then drained from that loop.
+      if (!s.Pending.empty() && !s.WakePosted && s.Window) {
+        s.WakePosted = true;
+        wake = true;
+      }
     }
+    if (wake) PostWake(s);
     RunOne(call);
     ++ran;
   }

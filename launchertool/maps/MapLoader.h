@@ -36,8 +36,9 @@ class TMapLoader : public std::enable_shared_from_this<TMapLoader> {
   void BeginLoading();
   // Packer thread: completes the new archive and puts it in place of
   // <map>.zip; raises on failure, after removing the new archive. A
-  // cancelled run leaves <map>.zip as it was.
-  void Pack();
+  // cancelled run leaves <map>.zip as it was; stopped() ends an encoding
+  // under way (EAbort).
+  void Pack(const std::function<bool()>& stopped = {});
 
   const std::wstring& MapName() const { return FMapName; }
   bool ArchivePlaced() const { return FArchivePlaced; }
@@ -79,7 +80,7 @@ class TMapLoader : public std::enable_shared_from_this<TMapLoader> {
   void PlacePiece(const std::wstring& name, TStream& piece);
 
   // Packing (MapLoader_Pack.cpp).
-  void PackArchive();
+  void PackArchive(const std::function<bool()>& stopped);
   void CarryOverOldMembers(const std::wstring& oldArchive, const TGraphicClass* newFormat);
   const TGraphicClass* NewMapFormat();
   // False when <map>.download could not take the place of <map>.zip.

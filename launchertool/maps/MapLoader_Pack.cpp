@@ -3,6 +3,7 @@
 // and the new archive takes the place of <map>.zip.
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 
 #include "FileSystem.h"
@@ -20,6 +21,21 @@ void LogUpdate(const std::wstring& message) { LogMessage(L"Update", message); }
 
 std::wstring ImageMemberName(const TGraphicClass& format) { return std::wstring(L"map.") + format.Extension; }
 
+// The canvas rows for the encoder; a packer asked to stop (the window is
+// closing) ends the encoding instead of waiting for it.
+class TCancellableRows : public TRawCanvasRowSource {
+ public:
+  TCancellableRows(TStream& canvas, int32_t width, int32_t height, const std::function<bool()>& stopped)
+      : TRawCanvasRowSource(canvas, width, height), FStopped(stopped) {}
+  void ReadRow(int32_t y, uint8_t* bgr) override {
+    if (y % 64 == 0 && FStopped && FStopped()) throw EAbort(L"Map packing stopped");
+    TRawCanvasRowSource::ReadRow(y, bgr);
+  }
+
+ private:
+  const std::function<bool()>& FStopped;
+};
+
 // Ends a streamed member left open by a failure; nothing to do when none is.
 void EndOpenMember(TCustomZipFile* archive) {
   if (!archive) return;
@@ -30,10 +46,10 @@ void EndOpenMember(TCustomZipFile* archive) {
 }
 }  // namespace
 
-void TMapLoader::Pack() {
+void TMapLoader::Pack(const std::function<bool()>& stopped) {
   try {
     LogUpdate(L"Begin map packing: " + FMapName);
-    PackArchive();
+    PackArchive(stopped);
   } catch (...) {
     EndOpenMember(FSavedZip.get());
     DiscardArchive();
@@ -50,7 +66,7 @@ const TGraphicClass* TMapLoader::NewMapFormat() {
   return format;
 }
 
-void TMapLoader::PackArchive() {
+void TMapLoader::PackArchive(const std::function<bool()>& stopped) {
   if (!FSavedZip) throw Exception(L"Map archive is not open: " + FMapName);
   const TGraphicClass* format = FBitmapRawStream ? NewMapFormat() : nullptr;
   std::wstring old = MapsFolder() + FMapName + L".zip";
@@ -63,7 +79,7 @@ void TMapLoader::PackArchive() {
     uint16_t method = format == &kPngGraphicClass ? zip::kMethodStored : zip::kMethodDeflated;
     TStream* member = FSavedZip->PrepareAddFile(ImageMemberName(*format), method);
     std::unique_ptr<TGraphic> image = format->Create();
-    image->Assign(std::make_unique<TRawCanvasRowSource>(*FBitmapRawStream, FWidth, FHeight));
+    image->Assign(std::make_unique<TCancellableRows>(*FBitmapRawStream, FWidth, FHeight, stopped));
     if (Cancelled()) {
       // Cancelled: <map>.zip stays as it was, the new archive goes.
       image.reset();

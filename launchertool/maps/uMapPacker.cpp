@@ -50,7 +50,7 @@ void TMapPacker::Execute() {
       if (FStarted) FStarted(map);
       std::shared_ptr<Exception> failure;
       try {
-        map->Pack();
+        map->Pack([this] { return FList.Lock()->Terminated; });
       } catch (...) {
         failure = CurrentExceptionAsObject();
       }

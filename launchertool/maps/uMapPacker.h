@@ -22,8 +22,8 @@ class TMapPacker {
 
   // Starts the thread.
   TMapPacker(TStarted started, TPacked packed);
-  // Stops the thread and waits for it; a pack in progress runs to its end,
-  // maps still waiting are dropped unpacked.
+  // Stops the thread and waits for it; an encoding in progress is ended (the
+  // map's old archive stays), maps still waiting are dropped unpacked.
   ~TMapPacker();
   TMapPacker(const TMapPacker&) = delete;
   TMapPacker& operator=(const TMapPacker&) = delete;

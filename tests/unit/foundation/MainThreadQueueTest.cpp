@@ -47,6 +47,28 @@ TEST_F(MainThreadQueueTest, CallsRunOnTheMainThreadInTheOrderQueued) {
   for (DWORD id : threads) EXPECT_EQ(id, GetCurrentThreadId());
 }
 
+TEST_F(MainThreadQueueTest, CallsAfterOneThatRunsAMessageLoopRunFromThatLoop) {
+  bool secondRan = false;
+  bool sawSecond = false;
+  MainThread::Queue([&] {
+    // As a message box does: dispatch messages until it is closed.
+    const ULONGLONG deadline = GetTickCount64() + 5000;
+    while (!secondRan && GetTickCount64() < deadline) {
+      MSG msg;
+      if (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+      } else {
+        Sleep(1);
+      }
+    }
+    sawSecond = secondRan;
+  });
+  std::thread([&] { MainThread::Queue([&] { secondRan = true; }); }).join();
+  ASSERT_TRUE(MainThread::PumpUntil([&] { return secondRan; }, 10000));
+  EXPECT_TRUE(sawSecond) << "the second call waited for the first one's loop to end";
+}
+
 TEST_F(MainThreadQueueTest, SynchronizeRunsOnTheMainThreadAndRaisesTheFailureInTheWorker) {
   DWORD ranOn = 0;
   bool returned = false;

@@ -140,6 +140,16 @@ TEST_F(MapPackingTest, AnErrorOfTheRunBeforeEncodingLeavesTheOldArchive) {
   EXPECT_TRUE(Host.Failures.empty());
 }
 
+TEST_F(MapPackingTest, AStoppedPackerEndsTheEncodingAndLeavesTheOldArchive) {
+  WriteArchive(Folder.Map(L"north.zip"),
+               {{L"settings.ini", Bytes(IniText("png"))}, {L"map.png", Png(30, 3, 1)}});
+  auto before = FileBytes(Folder.Map(L"north.zip"));
+  Load(L"north", {{L".part_0_0.png", Png(40, 3, 2)}});
+  EXPECT_THROW(Map->Pack([] { return true; }), EAbort);
+  EXPECT_EQ(FileBytes(Folder.Map(L"north.zip")), before);
+  EXPECT_FALSE(Exists(Folder.Map(L"north.download")));
+}
+
 TEST_F(MapPackingTest, PiecesWithoutAKnownFormatAreAFailedStep) {
   struct Case {
     const char* Label;
