@@ -16,10 +16,8 @@
 inline constexpr wchar_t kPipeName[] = L"\\\\.\\pipe\\VELDRA";
 // Several instances listen, so that starts in a burst seldom find it busy.
 inline constexpr int kPipeListeners = 4;
-// A client gets this long to write its message and close its end: long
-// enough for a start delayed by a burst of others, short enough that silent
-// clients on every instance hold later starts up only briefly.
-inline constexpr DWORD kPipeClientTimeoutMs = 5000;
+// A client gets this long to write its message and close its end.
+inline constexpr DWORD kPipeClientTimeoutMs = 2000;
 
 // The connect text of the /connect link of this process, or empty.
 std::wstring GetConnectString();

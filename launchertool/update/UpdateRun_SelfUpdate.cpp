@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <iterator>
+#include <utility>
 
 #include "FileSystem.h"
 #include "HttpAsyncContext.h"
@@ -42,6 +43,19 @@ void PlaceNewLauncher(const std::wstring& folder, const std::wstring& downloaded
   RaiseLastOSError(error);
 }
 
+// The proven launcher download between the worker that kept it and the main
+// thread that places it: removed unless the main thread took it, also when the
+// run was closed before it heard of it.
+struct TKeptLauncher {
+  std::wstring Path;
+  TKeptLauncher() = default;
+  TKeptLauncher(const TKeptLauncher&) = delete;
+  TKeptLauncher& operator=(const TKeptLauncher&) = delete;
+  ~TKeptLauncher() {
+    if (!Path.empty()) DeleteFileW(Path.c_str());
+  }
+};
+
 }  // namespace
 
 void TUpdateRun::TryGetNewLauncher() {
@@ -75,23 +89,24 @@ void TUpdateRun::OnLauncherInfoLoaded(int32_t status, const std::wstring& body) 
   // The running launcher is moved aside only once the new one proved itself.
   auto response = std::make_unique<TDownloadFileResponse>(FSettings.LocalPath, L"/Launcher.exe", TSortedStringList(),
                                                           TBlobId{info.Sha, info.Size}, AbortTest());
-  auto downloaded = std::make_shared<std::wstring>();
+  auto kept = std::make_shared<TKeptLauncher>();
   FExchanges.Send(
       TRepositoryRequestTarget{info.DownloadURL, L""}, std::move(response),
-      [downloaded](THTTPAsyncContext& context) {
+      [kept](THTTPAsyncContext& context) {
         auto& loaded = static_cast<TDownloadFileResponse&>(*context.Response());
         // An empty or partial launcher would leave the installation without one.
         if (loaded.HTTPStatus() != 200) throw EDownloadError(L"Ошибка получения списка файлов!");
-        *downloaded = loaded.KeepTemporary();
+        kept->Path = loaded.KeepTemporary();
       },
-      [this, downloaded, sha](std::shared_ptr<Exception> failure) {
+      [this, kept, sha](std::shared_ptr<Exception> failure) {
         Step([&] {
           if (failure) {
             LogMessage(L"Update", L"Can't update launcher");
             Fail(failure);
             return;
           }
-          OnLauncherDownloaded(*downloaded, sha);
+          // From here OnLauncherDownloaded owns the file.
+          OnLauncherDownloaded(std::exchange(kept->Path, {}), sha);
         });
       });
 }
