@@ -5,13 +5,15 @@
 # (tools/httpfloor, 21 threads, under the same Wine: the floor) and with curl,
 # all at the same parallelism in the same run.
 # Environment: BUILD_DIR (an x86_64 build folder; default build-x64),
-# LARGE_FILES, SMALL_FILES, PARALLEL.
+# LARGE_FILES, SMALL_FILES, PARALLEL, REPEAT (rounds, default 5; the figures are
+# the medians).
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 build=${BUILD_DIR:-$repo/build-x64}
 large=${LARGE_FILES:-200}
 small=${SMALL_FILES:-2000}
 parallel=${PARALLEL:-21}
+repeat=${REPEAT:-5}
 
 if [ ! -f "$build/build.ninja" ]; then
   cmake -S "$repo" -B "$build" -G Ninja --toolchain "$repo/cmake/toolchain-mingw-x86_64.cmake" \
@@ -27,7 +29,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-mkdir -p "$work/files" "$work/ours" "$work/floor" "$work/curl"
+mkdir -p "$work/files" "$work/curl"
 python3 - "$work/files" "$large" "$small" <<'PY'
 import os, sys
 folder, large, small = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
@@ -47,19 +49,34 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 
-# Our side: the program measures its own download time (Wine's start-up is not counted).
+# Our side and the floor, each timed by the program itself (Wine's start-up is
+# not counted), in alternating order over REPEAT rounds: one machine-wide
+# hiccup then moves one round, not the figure, which is the median.
 winpath() { echo "Z:$1" | tr / '\\'; }
-for n in $names; do printf 'http://127.0.0.1:%s/%s\t%s\n' "$port" "$n" "$(winpath "$work/ours/$n")"; done >"$work/list.txt"
+for side in ours floor; do
+  for n in $names; do printf 'http://127.0.0.1:%s/%s\t%s\n' "$port" "$n" "$(winpath "$work/$side/$n")"; done >"$work/$side.txt"
+done
 source "$repo/tools/wine-session.sh"
 wine_session_begin "$build" >/dev/null 2>&1
 trap 'wine_session_end; cleanup' EXIT
-read -r ours_s ours_bytes < <("$build/wine-run" "$build/tools/httpbench.exe" "$(winpath "$work/list.txt")" "$parallel" | tr -d '\r')
-[ -n "${ours_s:-}" ] || { echo "download: httpbench failed" >&2; exit 1; }
-
-# The floor: plain WinHTTP under the same Wine, timed the same way.
-for n in $names; do printf 'http://127.0.0.1:%s/%s\t%s\n' "$port" "$n" "$(winpath "$work/floor/$n")"; done >"$work/floor.txt"
-read -r floor_s floor_bytes < <("$build/wine-run" "$build/tools/httpfloor.exe" "$(winpath "$work/floor.txt")" "$parallel" | tr -d '\r')
-[ -n "${floor_s:-}" ] || { echo "download: httpfloor failed" >&2; exit 1; }
+program() { case $1 in ours) echo httpbench ;; floor) echo httpfloor ;; esac; }
+fetch() {  # SIDE: prints "seconds bytes" after checking every copy
+  local side=$1 seconds bytes
+  rm -rf "${work:?}/$side" && mkdir "$work/$side"
+  read -r seconds bytes < <("$build/wine-run" "$build/tools/$(program "$side").exe" "$(winpath "$work/$side.txt")" \
+    "$parallel" | tr -d '\r') || true
+  [ -n "${seconds:-}" ] || { echo "download: $(program "$side") failed" >&2; exit 1; }
+  diff -rq "$work/files" "$work/$side" >/dev/null || { echo "download: $side copies differ from the originals" >&2; exit 1; }
+  echo "$seconds $bytes"
+}
+: >"$work/rounds.txt"
+for round in $(seq "$repeat"); do
+  if [ $((round % 2)) -eq 1 ]; then order="ours floor"; else order="floor ours"; fi
+  for side in $order; do
+    read -r seconds bytes < <(fetch "$side")
+    echo "$round $side $seconds $bytes" >>"$work/rounds.txt"
+  done
+done
 
 # Beside them: curl with the same parallelism.
 for n in $names; do printf 'url = "http://127.0.0.1:%s/%s"\noutput = "%s"\n' "$port" "$n" "$work/curl/$n"; done >"$work/curl.cfg"
@@ -68,15 +85,24 @@ curl --silent --show-error --no-progress-meter --fail --parallel --parallel-max 
 stop=$(date +%s.%N)
 ref_s=$(echo "$stop - $start" | bc -l)
 
-# Both sides must have fetched every file intact.
-diff -rq "$work/files" "$work/ours" >/dev/null || { echo "download: our copies differ from the originals" >&2; exit 1; }
-diff -rq "$work/files" "$work/floor" >/dev/null || { echo "download: the floor's copies differ from the originals" >&2; exit 1; }
+# curl must have fetched every file intact too.
 diff -rq "$work/files" "$work/curl" >/dev/null || { echo "download: curl's copies differ from the originals" >&2; exit 1; }
 
 count=$((large + small))
-echo "files: $count ($large of 1 MiB, $small of 4 KiB), $total bytes, $parallel at a time"
-printf 'ours (THTTPClient under Wine):        %.3f s, %s bytes\n' "$ours_s" "$ours_bytes"
-printf 'floor (plain WinHTTP under Wine):     %.3f s, %s bytes\n' "$floor_s" "$floor_bytes"
-printf 'curl --parallel (no Wine):            %.3f s\n' "$ref_s"
-printf 'download: ours %.3f s, floor %.3f s, ratio %.2f (curl %.3f s)\n' "$ours_s" "$floor_s" \
-  "$(echo "$ours_s / $floor_s" | bc -l)" "$ref_s"
+echo "files: $count ($large of 1 MiB, $small of 4 KiB), $total bytes, $parallel at a time, $repeat rounds"
+python3 - "$work/rounds.txt" "$ref_s" <<'PY'
+import statistics, sys
+rounds = {}
+for line in open(sys.argv[1]):
+    number, side, seconds, _ = line.split()
+    rounds.setdefault(int(number), {})[side] = float(seconds)
+for number, sides in sorted(rounds.items()):
+    print(f"round {number}: ours {sides['ours']:.3f} s, floor {sides['floor']:.3f} s, ratio {sides['ours'] / sides['floor']:.2f}")
+ours = statistics.median(s["ours"] for s in rounds.values())
+floor = statistics.median(s["floor"] for s in rounds.values())
+curl = float(sys.argv[2])
+print(f"ours (THTTPClient under Wine), median:     {ours:.3f} s")
+print(f"floor (plain WinHTTP under Wine), median:  {floor:.3f} s")
+print(f"curl --parallel (no Wine), one run:        {curl:.3f} s")
+print(f"download: ours {ours:.3f} s, floor {floor:.3f} s, ratio {ours / floor:.2f} (curl {curl:.3f} s)")
+PY
