@@ -7,7 +7,8 @@
 # plain WinHTTP (tools/httpfloor) fetching the same files, git hash-object over
 # them and the reference encoders over the assembled map images. The last line:
 #   update: ours X s, floor Y s, ratio X/Y, api N        (the fresh installation)
-# Environment: UPDATE_SCALE (default 1; below 1 a smaller repository to try it out).
+# Environment: UPDATE_SCALE (default 1; below 1 a smaller repository to try it out),
+# UPDATE_REPEAT (fresh installations, default 3; the last line gives the medians).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$root"
@@ -22,4 +23,4 @@ cmake --build --preset "$preset" --target Launcher uidriver VELDRA httpfloor >&2
 work=$(mktemp -d /tmp/update-bench.XXXXXX)
 trap 'wine_session_end; rm -rf "$work"' EXIT
 wine_session_begin "$build"
-python3 "$root/benchmarks/update/update_bench.py" "$build" "$work" --scale "${UPDATE_SCALE:-1}"
+python3 "$root/benchmarks/update/update_bench.py" "$build" "$work" --scale "${UPDATE_SCALE:-1}" --repeat "${UPDATE_REPEAT:-3}"

@@ -11,7 +11,7 @@ without overlap: tools/httpfloor fetching the same files from the same
 service, git hash-object over them, and the encode benchmarks' reference
 encoders (cjpeg, pnmtopng) over the map images the launcher assembled.
 
-Usage: update_bench.py BUILD_DIR WORK_DIR [--scale S]
+Usage: update_bench.py BUILD_DIR WORK_DIR [--scale S] [--repeat N]
 Expects the Wine session of tools/wine-session.sh (DISPLAY, WINEPREFIX).
 """
 import argparse
@@ -19,6 +19,7 @@ import io
 import json
 import re
 import shutil
+import statistics
 import subprocess
 import sys
 import time
@@ -193,6 +194,7 @@ class Bench:
         self.folder = self.wine.drive_c / "bench-update"
         self.windows_folder = self.wine.windows_path(self.folder)
         self.service = None
+        self.runs = 0  # update runs ended so far (each sends one update_end)
 
     # -- the launcher's side ------------------------------------------------
     def prepare(self):
@@ -206,6 +208,9 @@ class Bench:
         print(f"repository: {len(files)} files in {len(folders)} folders, {total / 1e6:.0f} MB, "
               f"{len(self.repo['maps'])} maps (generated in {time.monotonic() - started:.0f} s)", flush=True)
         self.service = Service(self.repo["path"], self.work)
+
+    def reset_installation(self):
+        """No installation, no registry entries, no log: a new player's machine."""
         self.driver.kill_under(self.windows_folder)
         shutil.rmtree(self.folder, ignore_errors=True)
         self.folder.mkdir(parents=True)
@@ -221,12 +226,13 @@ class Bench:
         launcher.find_window(timeout=120)
         return launcher
 
-    def wait_end(self, launcher, runs_before):
+    def wait_end(self, launcher):
         """Waits for the run's update_end (read from the record, without starting Wine processes)."""
         def ended():
             ends = [r for r in self.service.requests() if '"update_end"' in r.get("body", "")]
-            return len(ends) > runs_before
+            return len(ends) > self.runs
         wait_for(ended, RUN_TIMEOUT, interval=0.5, what="the end of the update run")
+        self.runs += 1
         pid = launcher_pid_linux(self.wine.prefix)
         peak = peak_memory_mib(pid) if pid else float("nan")
         dialog = launcher.wait_dialog(timeout=120)
@@ -244,6 +250,7 @@ class Bench:
             launcher.end()
 
     def fresh(self):
+        self.reset_installation()
         launcher = self.start_launcher()
         launcher.wait_state("UpdateRequired", timeout=120)
         launcher.click("BTN_Update")
@@ -253,24 +260,24 @@ class Bench:
         launcher.answer(info, "OK")
         picker = launcher.wait_dialog(caption=PICKER_CAPTION)
         self.driver.pick(picker["hwnd"], self.windows_folder)
-        peak = self.wait_end(launcher, 0)
+        peak = self.wait_end(launcher)
         self.close(launcher)
         return self.collect("fresh installation", peak)
 
     def incremental(self):
         subprocess.run(["git", "-C", self.repo["path"], "update-ref", "refs/heads/main", self.repo["next"]], check=True)
-        return self.offered_run("incremental update", 1)
+        return self.offered_run("incremental update")
 
     def walk(self):
         (self.folder / ".last").unlink()
-        return self.offered_run("walk without .last", 2)
+        return self.offered_run("walk without .last")
 
-    def offered_run(self, name, runs_before):
+    def offered_run(self, name):
         launcher = self.start_launcher()
         # Offered as required or optional: Update is usable either way.
         launcher.wait_view(lambda view: view.enabled("BTN_Update"), timeout=120, what="the update offer")
         launcher.click("BTN_Update")
-        peak = self.wait_end(launcher, runs_before)
+        peak = self.wait_end(launcher)
         self.close(launcher)
         return self.collect(name, peak)
 
@@ -350,29 +357,39 @@ class Bench:
         shutil.rmtree(self.folder, ignore_errors=True)
 
 
+def measure(bench, step, maps):
+    run = step()
+    fetch, hashed, encode = bench.floor(run, maps)
+    floor = fetch + hashed + encode
+    print("\n".join(run.report()), flush=True)
+    print(f"  floor {floor:.1f} s: httpfloor {fetch:.1f} s + git hash-object {hashed:.1f} s + "
+          f"reference encoders {encode:.1f} s ({len(maps)} maps); ratio {run.seconds / floor:.2f}", flush=True)
+    return run, floor
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("build", type=Path)
     parser.add_argument("work", type=Path)
     parser.add_argument("--scale", type=float, default=1.0)
+    parser.add_argument("--repeat", type=int, default=3,
+                        help="fresh installations, each with its floor; the figures are the medians")
     args = parser.parse_args()
     bench = Bench(args.build.resolve(), args.work.resolve(), args.scale)
     try:
         bench.prepare()
-        results = []
-        for step, maps in ((bench.fresh, bench.repo["maps"]), (bench.incremental, bigrepo.CHANGED_MAPS),
-                           (bench.walk, bench.repo["maps"])):
-            run = step()
-            fetch, hashed, encode = bench.floor(run, maps)
-            floor = fetch + hashed + encode
-            results.append((run, floor))
-            print("\n".join(run.report()), flush=True)
-            print(f"  floor {floor:.1f} s: httpfloor {fetch:.1f} s + git hash-object {hashed:.1f} s + "
-                  f"reference encoders {encode:.1f} s ({len(maps)} maps); ratio {run.seconds / floor:.2f}",
-                  flush=True)
-        fresh, floor = results[0]
-        print(f"update: ours {fresh.seconds:.1f} s, floor {floor:.1f} s, ratio {fresh.seconds / floor:.2f}, "
-              f"api {len(fresh.api)}")
+        # Installations from nothing, one after another: one machine-wide
+        # hiccup then moves one of them, not the figure.
+        fresh = [measure(bench, bench.fresh, bench.repo["maps"]) for _ in range(max(1, args.repeat))]
+        measure(bench, bench.incremental, bigrepo.CHANGED_MAPS)
+        measure(bench, bench.walk, bench.repo["maps"])
+        ours = statistics.median(run.seconds for run, _ in fresh)
+        floor = statistics.median(floor for _, floor in fresh)
+        api = max(len(run.api) for run, _ in fresh)
+        if len(fresh) > 1:
+            print(f"fresh installations: ours {', '.join(f'{run.seconds:.1f}' for run, _ in fresh)} s; "
+                  f"floor {', '.join(f'{floor:.1f}' for _, floor in fresh)} s; medians below")
+        print(f"update: ours {ours:.1f} s, floor {floor:.1f} s, ratio {ours / floor:.2f}, api {api}")
     finally:
         bench.end()
 
