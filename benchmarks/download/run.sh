@@ -3,7 +3,10 @@
 # loopback server, through THTTPClient (tools/httpbench, 21 asynchronous
 # exchanges at a time, under Wine), through plain WinHTTP with no project code
 # (tools/httpfloor, 21 threads, under the same Wine: the floor) and with curl,
-# all at the same parallelism in the same run.
+# all at the same parallelism in the same run. Beside them, for the profile:
+# the same plain program on one asynchronous WinHTTP session ("httpfloor
+# async"), which tells what Wine's asynchronous mode costs from what our client
+# adds to it.
 # Environment: BUILD_DIR (an x86_64 build folder; default build-x64),
 # LARGE_FILES, SMALL_FILES, PARALLEL, REPEAT (rounds, default 5; the figures are
 # the medians).
@@ -53,25 +56,30 @@ done
 # not counted), in alternating order over REPEAT rounds: one machine-wide
 # hiccup then moves one round, not the figure, which is the median.
 winpath() { echo "Z:$1" | tr / '\\'; }
-for side in ours floor; do
+for side in ours floor async; do
   for n in $names; do printf 'http://127.0.0.1:%s/%s\t%s\n' "$port" "$n" "$(winpath "$work/$side/$n")"; done >"$work/$side.txt"
 done
 source "$repo/tools/wine-session.sh"
 wine_session_begin "$build" >/dev/null 2>&1
 trap 'wine_session_end; cleanup' EXIT
-program() { case $1 in ours) echo httpbench ;; floor) echo httpfloor ;; esac; }
+program() { case $1 in ours) echo httpbench ;; *) echo httpfloor ;; esac; }
 fetch() {  # SIDE: prints "seconds bytes" after checking every copy
   local side=$1 seconds bytes
   rm -rf "${work:?}/$side" && mkdir "$work/$side"
+  local mode=; [ "$side" = async ] && mode=async
   read -r seconds bytes < <("$build/wine-run" "$build/tools/$(program "$side").exe" "$(winpath "$work/$side.txt")" \
-    "$parallel" | tr -d '\r') || true
+    "$parallel" $mode | tr -d '\r') || true
   [ -n "${seconds:-}" ] || { echo "download: $(program "$side") failed" >&2; exit 1; }
   diff -rq "$work/files" "$work/$side" >/dev/null || { echo "download: $side copies differ from the originals" >&2; exit 1; }
   echo "$seconds $bytes"
 }
 : >"$work/rounds.txt"
 for round in $(seq "$repeat"); do
-  if [ $((round % 2)) -eq 1 ]; then order="ours floor"; else order="floor ours"; fi
+  case $((round % 3)) in
+    1) order="ours floor async" ;;
+    2) order="floor async ours" ;;
+    0) order="async ours floor" ;;
+  esac
   for side in $order; do
     read -r seconds bytes < <(fetch "$side")
     echo "$round $side $seconds $bytes" >>"$work/rounds.txt"
@@ -97,12 +105,16 @@ for line in open(sys.argv[1]):
     number, side, seconds, _ = line.split()
     rounds.setdefault(int(number), {})[side] = float(seconds)
 for number, sides in sorted(rounds.items()):
-    print(f"round {number}: ours {sides['ours']:.3f} s, floor {sides['floor']:.3f} s, ratio {sides['ours'] / sides['floor']:.2f}")
+    print(f"round {number}: ours {sides['ours']:.3f} s, floor {sides['floor']:.3f} s, ratio "
+          f"{sides['ours'] / sides['floor']:.2f}; plain asynchronous {sides['async']:.3f} s")
 ours = statistics.median(s["ours"] for s in rounds.values())
 floor = statistics.median(s["floor"] for s in rounds.values())
+plain_async = statistics.median(s["async"] for s in rounds.values())
 curl = float(sys.argv[2])
-print(f"ours (THTTPClient under Wine), median:     {ours:.3f} s")
-print(f"floor (plain WinHTTP under Wine), median:  {floor:.3f} s")
-print(f"curl --parallel (no Wine), one run:        {curl:.3f} s")
+print(f"ours (THTTPClient under Wine), median:                  {ours:.3f} s")
+print(f"floor (plain WinHTTP under Wine), median:               {floor:.3f} s")
+print(f"plain asynchronous WinHTTP under Wine, median:          {plain_async:.3f} s "
+      f"(ours / it {ours / plain_async:.2f})")
+print(f"curl --parallel (no Wine), one run:                     {curl:.3f} s")
 print(f"download: ours {ours:.3f} s, floor {floor:.3f} s, ratio {ours / floor:.2f} (curl {curl:.3f} s)")
 PY
