@@ -108,6 +108,9 @@ TFileStream::TFileStream(const std::wstring& fileName, uint32_t mode)
   FHandle = FOwned.get();
 }
 
+TFileStream::TFileStream(std::wstring fileName, UniqueFileHandle file)
+    : THandleStream(file.get()), FFileName(std::move(fileName)), FOwned(std::move(file)) {}
+
 TFileStream::~TFileStream() = default;
 
 int32_t TMemoryStream::Read(void* buffer, int32_t count) {

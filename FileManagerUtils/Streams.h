@@ -67,6 +67,8 @@ class TFileStream : public THandleStream {
  public:
   // Raises EFOpenError / EFCreateError with the system's reason.
   TFileStream(const std::wstring& fileName, uint32_t mode);
+  // Takes over a file the caller has opened already.
+  TFileStream(std::wstring fileName, UniqueFileHandle file);
   ~TFileStream() override;
   const std::wstring& FileName() const { return FFileName; }
 

@@ -63,6 +63,7 @@ class TfLauncher : private TUpdateRunEvents {
   // The progress bar and the taskbar button follow the same position.
   void SetProgressRange(int32_t maximum);
   void SetProgressPosition(int32_t position);
+  void ShowRunProgress();
 
   void ActivateApp();
   bool IsError() const { return FErrorOnLoading; }
@@ -212,6 +213,10 @@ class TfLauncher : private TUpdateRunEvents {
   int FTaskbarState = 0;
   int32_t FProgressPosition = 0;
   int32_t FProgressMaximum = 100;
+  // The run's latest count, shown at most once a frame (kProgressFrameMs).
+  int32_t FRunProgressDone = 0;
+  ULONGLONG FProgressShownAt = 0;
+  bool FProgressTimerArmed = false;
   std::unique_ptr<TLauncherTheme> FTheme;
   HICON FIconLarge = nullptr;
   HICON FIconSmall = nullptr;

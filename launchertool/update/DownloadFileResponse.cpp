@@ -5,10 +5,10 @@
 #include "update/DownloadError.h"
 #include "update/TemporaryFiles.h"
 
-TDownloadTarget::TDownloadTarget(std::wstring targetPath, std::wstring temporaryPath)
-    : FTargetPath(std::move(targetPath)), FTemporaryPath(std::move(temporaryPath)) {
+TDownloadTarget::TDownloadTarget(std::wstring targetPath, TTemporaryFile temporary)
+    : FTargetPath(std::move(targetPath)), FTemporaryPath(std::move(temporary.Path)) {
   try {
-    FFile = std::make_unique<TFileStream>(FTemporaryPath, fmCreate);
+    FFile = std::make_unique<TFileStream>(FTemporaryPath, std::move(temporary.File));
   } catch (...) {
     DeleteFileW(FTemporaryPath.c_str());
     throw;

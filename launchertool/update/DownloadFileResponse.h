@@ -9,13 +9,14 @@
 #include <string>
 
 #include "Streams.h"
+#include "update/TemporaryFiles.h"
 #include "update/VerifiedResponse.h"
 
 // Owns the temporary file; a base of the response so that it is created
 // before the stream response uses it and goes after it.
 class TDownloadTarget {
  protected:
-  TDownloadTarget(std::wstring targetPath, std::wstring temporaryPath);
+  TDownloadTarget(std::wstring targetPath, TTemporaryFile temporary);
   ~TDownloadTarget();
   TDownloadTarget(const TDownloadTarget&) = delete;
   TDownloadTarget& operator=(const TDownloadTarget&) = delete;

@@ -5,6 +5,7 @@
 #include "uDebugUtils.h"
 #include "uLauncher.h"
 #include "update/UpdateRun.h"
+#include "window/WindowMessages.h"
 
 void TfLauncher::BTN_UpdateClick() {
   if (FLocalPath.empty() && !ChooseInstallFolder()) return;
@@ -61,7 +62,24 @@ void TfLauncher::RunStatus(TUpdateRunStatus status) {
 
 void TfLauncher::RunProgress(int32_t done, int32_t total) {
   if (total != FProgressMaximum) SetProgressRange(total);
-  SetProgressPosition(done);
+  // A step per finished file would repaint the bar hundreds of times a
+  // second: the latest count is shown once a frame, the first and last at once.
+  FRunProgressDone = done;
+  if (done == 0 || done >= total || GetTickCount64() - FProgressShownAt >= kProgressFrameMs) {
+    ShowRunProgress();
+  } else if (!FProgressTimerArmed) {
+    FProgressTimerArmed = SetTimer(FHandle, kTimerProgress, kProgressFrameMs, nullptr) != 0;
+    if (!FProgressTimerArmed) ShowRunProgress();
+  }
+}
+
+void TfLauncher::ShowRunProgress() {
+  if (FProgressTimerArmed) {
+    KillTimer(FHandle, kTimerProgress);
+    FProgressTimerArmed = false;
+  }
+  FProgressShownAt = GetTickCount64();
+  SetProgressPosition(FRunProgressDone);
 }
 
 void TfLauncher::RunFailed(const Exception& error) { ReportRunFailure(error); }
@@ -69,6 +87,7 @@ void TfLauncher::RunFailed(const Exception& error) { ReportRunFailure(error); }
 void TfLauncher::RunFinished(const TUpdateRunEnd& end) {
   // Forgotten here; the run itself goes when this notification returns.
   FRun.reset();
+  if (FProgressTimerArmed) ShowRunProgress();
   FNewCommitHash = end.NewCommitHash;
   FProcessingHash = end.ProcessingHash;
   FLauncherUpdated = end.LauncherUpdated;

@@ -230,6 +230,7 @@ void TfLauncher::FormDestroy() {
   ReleaseInstance();
   KillTimer(FHandle, kTimerUpdate);
   KillTimer(FHandle, kTimerConnectWait);
+  KillTimer(FHandle, kTimerProgress);
   ShowTrayIcon(false);
   // Closing in the middle of a run cancels it: downloads end, packing ends,
   // every file is as it was or complete.
@@ -352,6 +353,8 @@ LRESULT TfLauncher::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
         tmrUpdateTimer();
       } else if (wp == kTimerConnectWait) {
         ContinueConnectWait();
+      } else if (wp == kTimerProgress) {
+        ShowRunProgress();
       }
       return 0;
     case WM_SIZE:

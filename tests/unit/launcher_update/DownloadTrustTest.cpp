@@ -101,7 +101,7 @@ class TemporaryFilesTest : public testing::Test {
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
   std::wstring Claim(const std::wstring& path, const TSortedStringList& runPaths) {
-    const std::wstring local = ClaimTemporaryFile(FRoot.wstring(), path, runPaths);
+    const std::wstring local = ClaimTemporaryFile(FRoot.wstring(), path, runPaths).Path;
     return local.substr(FRoot.wstring().size());
   }
   fs::path FRoot;
