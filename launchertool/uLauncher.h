@@ -215,7 +215,6 @@ class TfLauncher : private TUpdateRunEvents {
   int32_t FProgressMaximum = 100;
   // The run's latest count, shown at most once a frame (kProgressFrameMs).
   int32_t FRunProgressDone = 0;
-  ULONGLONG FProgressShownAt = 0;
   bool FProgressTimerArmed = false;
   std::unique_ptr<TLauncherTheme> FTheme;
   HICON FIconLarge = nullptr;

@@ -10,6 +10,8 @@ TDownloadTarget::TDownloadTarget(std::wstring targetPath, TTemporaryFile tempora
   try {
     FFile = std::make_unique<TFileStream>(FTemporaryPath, std::move(temporary.File));
   } catch (...) {
+    // Closed first: an open file that others may not delete cannot be removed.
+    temporary.File.reset();
     DeleteFileW(FTemporaryPath.c_str());
     throw;
   }

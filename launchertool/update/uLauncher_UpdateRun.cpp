@@ -65,7 +65,7 @@ void TfLauncher::RunProgress(int32_t done, int32_t total) {
   // A step per finished file would repaint the bar hundreds of times a
   // second: the latest count is shown once a frame, the first and last at once.
   FRunProgressDone = done;
-  if (done == 0 || done >= total || GetTickCount64() - FProgressShownAt >= kProgressFrameMs) {
+  if (done == 0 || done >= total) {
     ShowRunProgress();
   } else if (!FProgressTimerArmed) {
     FProgressTimerArmed = SetTimer(FHandle, kTimerProgress, kProgressFrameMs, nullptr) != 0;
@@ -78,7 +78,6 @@ void TfLauncher::ShowRunProgress() {
     KillTimer(FHandle, kTimerProgress);
     FProgressTimerArmed = false;
   }
-  FProgressShownAt = GetTickCount64();
   SetProgressPosition(FRunProgressDone);
 }
 

@@ -220,9 +220,13 @@ class TAsyncFloor {
   void End(TExchange& x, bool succeeded) {
     if (x.File != INVALID_HANDLE_VALUE) CloseHandle(x.File);
     x.File = INVALID_HANDLE_VALUE;
-    // Later notifications of the closing handles find no owner.
+    // No notification of the closing handle may reach x: the object goes
+    // before WinHTTP has freed every closed handle.
     x.Owner = nullptr;
-    if (x.Request) WinHttpCloseHandle(x.Request);
+    if (x.Request) {
+      WinHttpSetStatusCallback(x.Request, nullptr, WINHTTP_CALLBACK_FLAG_ALL_NOTIFICATIONS, 0);
+      WinHttpCloseHandle(x.Request);
+    }
     if (x.Connection) WinHttpCloseHandle(x.Connection);
     if (!succeeded) {
       // Other exchanges are still running on this object: end here.
