@@ -74,6 +74,14 @@ void RaiseLastOSError(uint32_t errorCode, const std::wstring& suffix) {
   throw EOSError(errorCode, head + SysErrorMessage(errorCode) + suffix);
 }
 
+void RaiseFileOSError(uint32_t errorCode, const std::wstring& fileName) {
+  wchar_t head[64];
+  swprintf(head, 64, L"System Error.  Code: %u.\r\n", static_cast<unsigned>(errorCode));
+  EOSError error(errorCode, head + SysErrorMessage(errorCode) + L"\r\n" + fileName);
+  error.FileName = fileName;
+  throw error;
+}
+
 void RaiseAssertion(const std::wstring& message, const std::wstring& unitPath, int line) {
   throw EAssertionFailed(message + L" (" + unitPath + L", line " + std::to_wstring(line) + L")");
 }

@@ -72,7 +72,18 @@ DECLARE_EXCEPTION_CLASS(EAbort, Exception);
 DECLARE_EXCEPTION_CLASS(EArgumentException, Exception);
 DECLARE_EXCEPTION_CLASS(ENotSupportedException, Exception);
 DECLARE_EXCEPTION_CLASS(EEncodingError, Exception);
-DECLARE_EXCEPTION_CLASS(EStreamError, Exception);
+// A stream or file operation that failed; the system's code and the file's
+// name where they are known (0 and empty otherwise).
+class EStreamError : public Exception {
+ public:
+  explicit EStreamError(std::wstring message, uint32_t errorCode = 0, std::wstring fileName = {})
+      : Exception(std::move(message)), ErrorCode(errorCode), FileName(std::move(fileName)) {}
+  const wchar_t* ClassName() const override { return L"EStreamError"; }
+  std::shared_ptr<Exception> Clone() const override { return std::make_shared<EStreamError>(*this); }
+  [[noreturn]] void Raise() const override { throw *this; }
+  uint32_t ErrorCode;
+  std::wstring FileName;
+};
 DECLARE_EXCEPTION_CLASS(EReadError, EStreamError);
 DECLARE_EXCEPTION_CLASS(EWriteError, EStreamError);
 DECLARE_EXCEPTION_CLASS(EFOpenError, EStreamError);
@@ -101,6 +112,8 @@ class EOSError : public Exception {
   std::shared_ptr<Exception> Clone() const override { return std::make_shared<EOSError>(*this); }
   [[noreturn]] void Raise() const override { throw *this; }
   uint32_t ErrorCode;
+  // The file the call was about, when it was about one.
+  std::wstring FileName;
 };
 
 // The system's text for a Windows error code, without trailing line breaks.
@@ -109,6 +122,8 @@ std::wstring SysErrorMessage(uint32_t errorCode);
 // error when none is given).
 [[noreturn]] void RaiseLastOSError();
 [[noreturn]] void RaiseLastOSError(uint32_t errorCode, const std::wstring& suffix = L"");
+// The same for a call about one file: the error names it and keeps its name.
+[[noreturn]] void RaiseFileOSError(uint32_t errorCode, const std::wstring& fileName);
 
 // Asserts with the message form "%s (%s, line %d)".
 [[noreturn]] void RaiseAssertion(const std::wstring& message, const std::wstring& unitPath, int line);

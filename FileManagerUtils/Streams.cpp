@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "Exceptions.h"
 
@@ -30,7 +31,10 @@ void TStream::WriteBuffer(const void* buffer, int32_t count) {
   auto* p = static_cast<const uint8_t*>(buffer);
   while (count > 0) {
     int32_t n = Write(p, count);
-    if (n <= 0) throw EWriteError(L"Stream write error");
+    if (n <= 0) {
+      TWriteFailure failure = LastWriteFailure();
+      throw EWriteError(L"Stream write error", failure.ErrorCode, std::move(failure.FileName));
+    }
     p += n;
     count -= n;
   }
@@ -60,8 +64,22 @@ int32_t THandleStream::Read(void* buffer, int32_t count) {
 
 int32_t THandleStream::Write(const void* buffer, int32_t count) {
   DWORD done = 0;
-  if (count <= 0 || !WriteFile(FHandle, buffer, static_cast<DWORD>(count), &done, nullptr)) return 0;
+  if (count <= 0) return 0;
+  if (!WriteFile(FHandle, buffer, static_cast<DWORD>(count), &done, nullptr)) {
+    FLastWriteError = GetLastError();
+    return 0;
+  }
   return static_cast<int32_t>(done);
+}
+
+THandleStream::TWriteFailure THandleStream::LastWriteFailure() const {
+  TWriteFailure failure{FLastWriteError, {}};
+  wchar_t name[MAX_PATH * 2] = {};
+  const DWORD length = GetFinalPathNameByHandleW(FHandle, name, static_cast<DWORD>(std::size(name)), 0);
+  if (length > 0 && length < std::size(name)) failure.FileName.assign(name, length);
+  // "\\?\C:\..." names the same file as "C:\...".
+  if (failure.FileName.rfind(L"\\\\?\\", 0) == 0) failure.FileName.erase(0, 4);
+  return failure;
 }
 
 int64_t THandleStream::Seek(int64_t offset, TSeekOrigin origin) {
@@ -102,8 +120,8 @@ TFileStream::TFileStream(const std::wstring& fileName, uint32_t mode)
     DWORD err = GetLastError();
     std::wstring reason = SysErrorMessage(err);
     if ((mode & fmCreate) == fmCreate)
-      throw EFCreateError(L"Cannot create file \"" + fileName + L"\". " + reason);
-    throw EFOpenError(L"Cannot open file \"" + fileName + L"\". " + reason);
+      throw EFCreateError(L"Cannot create file \"" + fileName + L"\". " + reason, err, fileName);
+    throw EFOpenError(L"Cannot open file \"" + fileName + L"\". " + reason, err, fileName);
   }
   FHandle = FOwned.get();
 }

@@ -36,6 +36,15 @@ class TStream {
   void WriteBuffer(const void* buffer, int32_t count);
   // Copies count bytes from source (the whole of it from its start when count is 0).
   int64_t CopyFrom(TStream& source, int64_t count);
+
+ protected:
+  // Why the last Write moved nothing: the system's code and the file, where
+  // the stream knows them. Asked only after a failure.
+  struct TWriteFailure {
+    uint32_t ErrorCode = 0;
+    std::wstring FileName;
+  };
+  virtual TWriteFailure LastWriteFailure() const { return {}; }
 };
 
 // A stream over a handle it does not own.
@@ -49,7 +58,9 @@ class THandleStream : public TStream {
   HANDLE Handle() const { return FHandle; }
 
  protected:
+  TWriteFailure LastWriteFailure() const override;
   HANDLE FHandle;
+  uint32_t FLastWriteError = 0;
 };
 
 enum TFileMode : uint32_t {
@@ -71,6 +82,9 @@ class TFileStream : public THandleStream {
   TFileStream(std::wstring fileName, UniqueFileHandle file);
   ~TFileStream() override;
   const std::wstring& FileName() const { return FFileName; }
+
+ protected:
+  TWriteFailure LastWriteFailure() const override { return {FLastWriteError, FFileName}; }
 
  private:
   std::wstring FFileName;

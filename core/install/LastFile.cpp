@@ -1,5 +1,7 @@
 #include "LastFile.h"
 
+#include "update/CommitHash.h"
+
 TLastFileContent ParseLastFile(const std::string& bytes) {
   std::wstring text;
   text.reserve(bytes.size() / 2);
@@ -39,4 +41,10 @@ bool IsSafeBranchName(const std::wstring& name) {
     if (!plain) return false;
   }
   return true;
+}
+
+bool IsIntactLastFile(const std::string& bytes) {
+  if (bytes.empty()) return true;
+  const TLastFileContent content = ParseLastFile(bytes);
+  return IsCommitHash(content.CommitHash) && IsSafeBranchName(content.Branch);
 }

@@ -155,16 +155,20 @@ void TfLauncher::ReadLastFile() {
     if (size < 0 || size > static_cast<int64_t>(kLastFileSizeLimit)) throw Exception(kLastFileDamaged);
     std::string bytes(static_cast<size_t>(size), '\0');
     if (size > 0) file.ReadBuffer(bytes.data(), static_cast<int32_t>(size));
-    TLastFileContent content = ParseLastFile(bytes);
-    FLastCommitHash = content.CommitHash;
-    if (IsSafeBranchName(content.Branch)) {
-      FCurrentBranch = content.Branch;
-    } else {
-      // Not used in URLs or reports; the design-time channel choice stays.
+    if (!IsIntactLastFile(bytes)) {
+      // Cut off, or written by something else: neither its commit nor its
+      // channel is trusted, and the player hears of it instead of being
+      // moved to another channel silently. The next run walks the trees.
+      LogMessage(L"Start", L".last holds no commit hash or no plain channel name: ignored");
+      FLastCommitHash.clear();
       FCurrentBranch = kDefaultBranch;
-      LogMessage(L"Start", L"channel of .last ignored: not a plain branch name");
+      ShowCurrentBranch();
+      ShowInfo(kLastFileUnreadable);
       return;
     }
+    TLastFileContent content = ParseLastFile(bytes);
+    FLastCommitHash = content.CommitHash;
+    FCurrentBranch = content.Branch;
     ShowCurrentBranch();
   } catch (...) {
     // Any failure, out of memory included, is a read error.

@@ -83,8 +83,8 @@ class TMapLoader : public std::enable_shared_from_this<TMapLoader> {
   void PackArchive(const std::function<bool()>& stopped);
   void CarryOverOldMembers(const std::wstring& oldArchive, const TGraphicClass* newFormat);
   const TGraphicClass* NewMapFormat();
-  // False when <map>.download could not take the place of <map>.zip.
-  bool ReplaceOldArchive(const std::wstring& oldArchive);
+  // Puts <map>.download in place of <map>.zip: ERROR_SUCCESS or why not.
+  unsigned long ReplaceOldArchive(const std::wstring& oldArchive);
 
   std::wstring FMapName;
   int32_t FWidth = 0;

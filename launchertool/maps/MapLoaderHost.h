@@ -11,6 +11,7 @@
 class THTTPAsyncContext;
 class THTTPResponse;
 class TMapLoader;
+class TTemporaryRecord;
 
 class TMapLoaderHost {
  public:
@@ -23,6 +24,8 @@ class TMapLoaderHost {
 
   // Repository paths the run writes: never taken as temporary names.
   virtual const TSortedStringList& RunPaths() = 0;
+  // Where the run writes down its temporary files; none when null.
+  virtual TTemporaryRecord* TemporaryRecord() { return nullptr; }
   // True once the run stops; read on worker and packer threads, so it owns
   // what it reads.
   virtual std::function<bool()> AbortTest() = 0;

@@ -10,11 +10,13 @@
 #include "images/Graphics.h"
 #include "images/RawCanvas.h"
 #include "StreamExtensions.h"
+#include "install/OwnedFiles.h"
 #include "maps/MapFormat.h"
 #include "maps/MapLoader.h"
 #include "uDebugUtils.h"
 #include "uZipFixes.h"
 #include "update/DownloadError.h"
+#include "update/MachineFaults.h"
 
 namespace {
 void LogUpdate(const std::wstring& message) { LogMessage(L"Update", message); }
@@ -95,12 +97,14 @@ void TMapLoader::PackArchive(const std::function<bool()>& stopped) {
   std::unique_ptr<TCustomZipFile> archive = std::move(FSavedZip);
   archive->Close();
   archive.reset();
-  bool replaced = ReplaceOldArchive(old);
+  const DWORD error = ReplaceOldArchive(old);
   LogUpdate(L"End map packing: " + FMapName);
+  if (error == ERROR_SUCCESS) return;
   // The run must not end as a success with the old map in place.
-  if (!replaced)
-    throw EDownloadError(L"Не удалось заменить архив карты " + FMapName +
-                         L"! Возможно, он занят игрой. Закройте игру и повторите обновление.");
+  if (MachineFaultOf(error) == TMachineFault::FileHeld)
+    throw EDownloadError(FileHeldMessage(std::wstring(L"/data/maps/") + FMapName + L".zip"));
+  throw EDownloadError(L"Не удалось заменить архив карты " + FMapName +
+                       L"! Возможно, он занят игрой. Закройте игру и повторите обновление.");
 }
 
 void TMapLoader::CarryOverOldMembers(const std::wstring& oldArchive, const TGraphicClass* newFormat) {
@@ -128,12 +132,14 @@ void TMapLoader::CarryOverOldMembers(const std::wstring& oldArchive, const TGrap
   }
 }
 
-bool TMapLoader::ReplaceOldArchive(const std::wstring& oldArchive) {
+DWORD TMapLoader::ReplaceOldArchive(const std::wstring& oldArchive) {
   // One step: there is never a moment without <map>.zip.
-  if (MoveFileExW(FSavedZipPath.c_str(), oldArchive.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+  const DWORD error = ReplaceOwnedFile(FSavedZipPath, oldArchive);
+  if (error == ERROR_SUCCESS) {
     FArchivePlaced = true;
-    return true;
+    return error;
   }
-  LogUpdate(L"Can't replace map archive: " + FMapName + L" (" + std::to_wstring(GetLastError()) + L")");
-  return false;
+  LogUpdate(L"Can't replace map archive: " + FMapName + L" (" + std::to_wstring(error) + L": " +
+            SysErrorMessage(error) + L")");
+  return error;
 }

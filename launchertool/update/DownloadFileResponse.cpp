@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "install/OwnedFiles.h"
 #include "update/DownloadError.h"
 #include "update/TemporaryFiles.h"
 
@@ -24,8 +25,8 @@ TDownloadTarget::~TDownloadTarget() {
 
 TDownloadFileResponse::TDownloadFileResponse(const std::wstring& localRoot, std::wstring repositoryPath,
                                              const TSortedStringList& runPaths, std::optional<TBlobId> expected,
-                                             TSilentTerminator isTerminated)
-    : TDownloadTarget(localRoot + repositoryPath, ClaimTemporaryFile(localRoot, repositoryPath, runPaths)),
+                                             TSilentTerminator isTerminated, TTemporaryRecord* record)
+    : TDownloadTarget(localRoot + repositoryPath, ClaimTemporaryFile(localRoot, repositoryPath, runPaths, record)),
       TVerifiedStreamResponse(FFile.get(), false, std::move(isTerminated), std::move(expected)),
       FRepositoryPath(std::move(repositoryPath)) {}
 
@@ -37,7 +38,8 @@ void TDownloadFileResponse::Complete(int32_t status) {
   // The stream response keeps a pointer to the file, but no data follows the
   // end of the exchange.
   FFile.reset();
-  if (!MoveFileExW(FTemporaryPath.c_str(), FTargetPath.c_str(), MOVEFILE_REPLACE_EXISTING)) RaiseLastOSError();
+  const DWORD error = ReplaceOwnedFile(FTemporaryPath, FTargetPath);
+  if (error != ERROR_SUCCESS) RaiseFileOSError(error, FTargetPath);
   FPlaced = true;
 }
 

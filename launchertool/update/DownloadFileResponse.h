@@ -30,15 +30,18 @@ class TDownloadTarget {
 class TDownloadFileResponse : private TDownloadTarget, public TVerifiedStreamResponse {
  public:
   // repositoryPath names the file in messages and below localRoot; runPaths
-  // (repository paths of the run) are never taken as temporary names.
+  // (repository paths of the run) are never taken as temporary names; the
+  // temporary file's name goes on record when one is given.
   TDownloadFileResponse(const std::wstring& localRoot, std::wstring repositoryPath, const TSortedStringList& runPaths,
-                        std::optional<TBlobId> expected, TSilentTerminator isTerminated);
+                        std::optional<TBlobId> expected, TSilentTerminator isTerminated,
+                        TTemporaryRecord* record = nullptr);
 
   const std::wstring& RepositoryPath() const { return FRepositoryPath; }
   const std::wstring& TemporaryPath() const { return FTemporaryPath; }
 
   // The exchange ended with status: 200 and a body that proved itself put
-  // the temporary file in place of the target (EOSError when that fails);
+  // the temporary file in place of the target (EOSError naming the target
+  // when that fails, after a held target was tried again);
   // anything else raises EDownloadError and leaves the target alone. No data
   // may arrive afterwards.
   void Complete(int32_t status);

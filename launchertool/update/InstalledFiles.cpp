@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "Exceptions.h"
+#include "install/OwnedFiles.h"
 #include "update/RepositoryPaths.h"
 
 namespace {
@@ -35,15 +37,22 @@ std::wstring ResolvedPath(const std::wstring& path) {
 
 }  // namespace
 
-bool DeleteInstalledFile(const std::wstring& localPath, const std::wstring& path) {
-  if (localPath.empty() || !IsSafeRepositoryPath(path) || IsInPlayerSubtree(path)) return false;
+TDeleteOutcome DeleteInstalledFile(const std::wstring& localPath, const std::wstring& path) {
+  if (localPath.empty() || !IsSafeRepositoryPath(path) || IsInPlayerSubtree(path)) return TDeleteOutcome::Refused;
   const std::wstring target = ResolvedPath(localPath + path);
   std::wstring root = ResolvedPath(localPath);
-  if (target.empty() || root.empty()) return false;
+  // A path whose folders do not exist names no file.
+  if (target.empty() || root.empty()) return TDeleteOutcome::Missing;
   if (root.back() != L'\\') root += L'\\';
-  if (target.size() <= root.size() || !StartsWithNoCase(target, root)) return false;
+  if (target.size() <= root.size() || !StartsWithNoCase(target, root)) return TDeleteOutcome::Refused;
   std::wstring relative = L"/" + target.substr(root.size());
   std::replace(relative.begin(), relative.end(), L'\\', L'/');
-  if (IsInPlayerSubtree(relative)) return false;
-  return DeleteFileW(target.c_str()) != FALSE;
+  if (IsInPlayerSubtree(relative)) return TDeleteOutcome::Refused;
+  const DWORD attributes = GetFileAttributesW(target.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return TDeleteOutcome::Missing;
+  // A folder of that name is not a file the list meant.
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return TDeleteOutcome::Refused;
+  const DWORD error = DeleteOwnedFile(target);
+  if (error != ERROR_SUCCESS) RaiseFileOSError(error, target);
+  return TDeleteOutcome::Deleted;
 }

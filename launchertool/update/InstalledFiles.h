@@ -4,8 +4,11 @@
 // installation folder and nothing in the player's own subtree is touched.
 #include <string>
 
+enum class TDeleteOutcome { Deleted, Missing, Refused };
+
 // Deletes localPath + path when the file exists, lies inside localPath (after
 // resolving short names and "." or ".." in any form) and outside the player's
-// subtree. Returns true when the file was deleted; every refusal or failure
-// returns false.
-bool DeleteInstalledFile(const std::wstring& localPath, const std::wstring& path);
+// subtree; a file held for a moment is tried again, a read-only one made
+// plain. A path that may not be touched is Refused. Raises EOSError naming
+// the file when it exists and cannot be deleted.
+TDeleteOutcome DeleteInstalledFile(const std::wstring& localPath, const std::wstring& path);

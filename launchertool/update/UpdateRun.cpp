@@ -13,6 +13,7 @@
 #include "update/CommitHash.h"
 #include "update/DownloadError.h"
 #include "update/RepositoryRequests.h"
+#include "update/PlayerWords.h"
 #include "update/StepMessages.h"
 
 namespace {
@@ -29,7 +30,7 @@ std::shared_ptr<TUpdateRun> TUpdateRun::Create(TUpdateRunSettings settings, TUpd
 }
 
 TUpdateRun::TUpdateRun(TUpdateRunSettings settings, TUpdateRunEvents& events)
-    : FSettings(std::move(settings)), FEvents(events), FExchanges(FSettings.Client) {
+    : FSettings(std::move(settings)), FEvents(events), FExchanges(FSettings.Client), FTemporaries(FSettings.LocalPath) {
   FNewCommitHash = FSettings.NewCommitHash;
   FProcessingHash = FSettings.LastCommitHash;
 }
@@ -45,6 +46,8 @@ TUpdateRun::~TUpdateRun() {
 }
 
 void TUpdateRun::Start() {
+  // What a killed or cut-off run left behind goes before this run claims names.
+  FTemporaries.RemoveLeftovers();
   if (FSettings.LastCommitHash.empty()) {
     FNextUpdateState = [this] { TryFullUpdate(); };
   } else if (FNewCommitHash.empty()) {
@@ -134,6 +137,7 @@ void TUpdateRun::Step(const std::function<void()>& step) {
 
 void TUpdateRun::Fail(std::shared_ptr<Exception> error) {
   if (!error) return;
+  error = InPlayersWords(error, FSettings.LocalPath);
   if (FFailure || FEnded) {
     // The first failure was reported; what the winding down raises is not news.
     if (!IsAbort(*error)) LogError(*error);

@@ -10,7 +10,9 @@
 //                                                                    ▼  ▼
 //                        downloads (21 at once) ─► maps packed ─► Finish ─► End
 //   A failure anywhere: reported at once, no new work starts, the work in
-//   flight ends (its exchanges are closed), then Finish ─► End.
+//   flight ends (its exchanges are closed), then Finish ─► End. Only a run
+//   without failure deletes files and writes .last in Finish; a run that
+//   failed leaves every file old or new, and the next run continues.
 //
 // Where work runs: every decision and every change of the run's state on the
 // main thread (replies and packer results are posted there); WinHTTP worker
@@ -30,6 +32,7 @@
 #include "update/DownloadSlots.h"
 #include "update/ExchangeSet.h"
 #include "update/ExpectedBlobs.h"
+#include "update/TemporaryFiles.h"
 #include "update/TreeWalk.h"
 #include "window/SortedStringList.h"
 
@@ -115,8 +118,8 @@ class TUpdateRun : public std::enable_shared_from_this<TUpdateRun>, private TMap
   void BeginFileLoading();
   // Finishing (UpdateRun_Finish.cpp).
   void FinishUpdate();
+  // Deletions of every kind; only a run that fetched everything applies them.
   void ApplyDeletions();
-  void DeleteUnlistedFiles(const std::wstring& folder);
   void WriteLastFile();
 
   // A failure of the run: the first is reported, later ones only logged.
@@ -170,6 +173,9 @@ class TUpdateRun : public std::enable_shared_from_this<TUpdateRun>, private TMap
   void Status(TUpdateRunStatus status);
   void AddProgress();
   void DiscardLoadingWork();
+  // The files below folder (a repository path ending in "/") that the walk's
+  // full list does not name, outside the player's subtree.
+  void CollectUnlistedFiles(const std::wstring& folder, std::vector<std::wstring>& unlisted);
 
   // Self-update.
   void OnLauncherInfoLoaded(int32_t status, const std::wstring& body);
@@ -179,6 +185,8 @@ class TUpdateRun : public std::enable_shared_from_this<TUpdateRun>, private TMap
   bool FFinishing = false;
 
   // Downloads.
+  // Refuses a run whose new files clearly do not fit on the drive.
+  void RequireRoomForDownloads();
   void StartItems();
   void StartItem(int32_t index);
   void StartPlainFile(const std::wstring& path);
@@ -186,6 +194,7 @@ class TUpdateRun : public std::enable_shared_from_this<TUpdateRun>, private TMap
 
   // TMapLoaderHost: the run's side of its map loaders.
   const TSortedStringList& RunPaths() override { return FRunPaths; }
+  TTemporaryRecord* TemporaryRecord() override { return &FTemporaries; }
   std::function<bool()> AbortTest() override;
   void RequestMapFile(const std::wstring& mapName, const std::wstring& fileName,
                       std::unique_ptr<THTTPResponse> response, TArrived arrived, TDone done) override;
@@ -199,6 +208,8 @@ class TUpdateRun : public std::enable_shared_from_this<TUpdateRun>, private TMap
 
   TUpdateRunEvents& FEvents;
   TExchangeSet FExchanges;
+  // The run's temporary files, written down until it succeeds.
+  TTemporaryRecord FTemporaries;
   // Read by the downloads' abort tests on worker threads.
   std::shared_ptr<std::atomic<bool>> FCancelled = std::make_shared<std::atomic<bool>>(false);
   std::shared_ptr<Exception> FFailure;

@@ -3,11 +3,13 @@
 // finishes when every item has ended and every map is packed.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <vector>
 
 #include "HttpAsyncContext.h"
+#include "install/DiskSpace.h"
 #include "maps/MapLoader.h"
 #include "maps/uMapPacker.h"
 #include "uDebugUtils.h"
@@ -38,6 +40,41 @@ std::wstring WindowsPath(std::wstring path) {
 
 bool IsWritablePath(const std::wstring& path) { return IsSafeRepositoryPath(path) && !IsInPlayerSubtree(path); }
 
+uint64_t LocalFileSize(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+  return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// The bytes the run adds to the installation drive at its fullest, where the
+// repository gave the sizes (a walk does; a change list does not): a plain
+// file needs what it grows by, and the largest one its whole size while it
+// stands beside the old one; a map's new archive stands beside the old one
+// until it replaces it, so it needs all its fetched bytes.
+uint64_t InstallationBytesNeeded(const std::wstring& localPath, const std::vector<std::wstring>& plainFiles,
+                                 const std::vector<std::wstring>& mapFiles, const TExpectedBlobs& blobs,
+                                 std::optional<uint64_t> free) {
+  auto sizeOf = [&](const std::wstring& path) -> uint64_t {
+    const auto blob = blobs.find(path);
+    return blob == blobs.end() ? 0 : static_cast<uint64_t>(blob->second.Size);
+  };
+  uint64_t mapBytes = 0;
+  for (const std::wstring& path : mapFiles) mapBytes += sizeOf(path);
+  uint64_t plainBytes = 0;
+  for (const std::wstring& path : plainFiles) plainBytes += sizeOf(path);
+  // The installed sizes are read only when the new bytes alone do not fit.
+  if (!free || mapBytes + plainBytes <= *free) return mapBytes + plainBytes;
+  uint64_t growth = 0;
+  uint64_t largest = 0;
+  for (const std::wstring& path : plainFiles) {
+    const uint64_t size = sizeOf(path);
+    const uint64_t old = LocalFileSize(localPath + path);
+    if (size > old) growth += size - old;
+    largest = std::max(largest, size);
+  }
+  return mapBytes + growth + largest;
+}
+
 }  // namespace
 
 void TUpdateRun::BeginFileLoading() {
@@ -67,6 +104,7 @@ void TUpdateRun::BeginFileLoading() {
   LogMessage(L"Update", message);
 
   Status(TUpdateRunStatus::PreparingFolders);
+  RequireRoomForDownloads();
   // A path that would lead outside the folder makes no folder; its download fails.
   std::vector<std::wstring> writable;
   for (const std::wstring& path : FPlainFilesToLoad) {
@@ -83,6 +121,18 @@ void TUpdateRun::BeginFileLoading() {
   FSlots = TDownloadSlots(static_cast<int32_t>(FLoadedMaps.size() + FPlainFilesToLoad.size()));
   FDownloading = true;
   StartItems();
+}
+
+void TUpdateRun::RequireRoomForDownloads() {
+  std::vector<std::wstring> mapFiles;
+  for (const std::shared_ptr<TMapLoader>& map : FLoadedMaps) {
+    for (const auto& entry : map->FExpectedBlobs) {
+      mapFiles.push_back(std::wstring(kMapsFolder) + map->MapName() + L"/" + entry.first);
+    }
+  }
+  const std::optional<uint64_t> free = FreeBytesFor(FSettings.LocalPath);
+  RequireRoom(FSettings.LocalPath,
+              InstallationBytesNeeded(FSettings.LocalPath, FPlainFilesToLoad, mapFiles, FExpectedBlobs, free));
 }
 
 void TUpdateRun::StartItems() {
@@ -113,8 +163,8 @@ void TUpdateRun::StartPlainFile(const std::wstring& path) {
   const auto blob = FExpectedBlobs.find(path);
   std::optional<TBlobId> expected;
   if (blob != FExpectedBlobs.end()) expected = blob->second;
-  auto response =
-      std::make_unique<TDownloadFileResponse>(FSettings.LocalPath, path, FRunPaths, std::move(expected), AbortTest());
+  auto response = std::make_unique<TDownloadFileResponse>(FSettings.LocalPath, path, FRunPaths, std::move(expected),
+                                                          AbortTest(), &FTemporaries);
   LogMessage(L"Update", L"Begin file loading:" + path);
   TRepositoryRequestArgs args;
   args.Branch = FSettings.Branch;

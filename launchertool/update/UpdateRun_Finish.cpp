@@ -7,6 +7,7 @@
 #include "Handles.h"
 #include "Streams.h"
 #include "install/LastFile.h"
+#include "install/LastFileWriter.h"
 #include "uDebugUtils.h"
 #include "update/InstalledFiles.h"
 #include "update/RepositoryPaths.h"
@@ -17,31 +18,49 @@ void TUpdateRun::FinishUpdate() {
   FFinishing = true;
   Status(TUpdateRunStatus::Finishing);
   try {
-    ApplyDeletions();
-    // A failed run keeps the old record: the next check then still offers the
-    // update instead of calling a half-updated installation current.
-    if (!Failed()) WriteLastFile();
+    // A failed run deletes nothing and keeps the old record: the next run
+    // replays the same lists, and the check still offers the update instead
+    // of calling a half-updated installation current.
+    if (!Failed()) {
+      ApplyDeletions();
+      WriteLastFile();
+      // Every temporary file of the run is placed or gone.
+      FTemporaries.Discard();
+    }
   } catch (...) {
     Fail(CurrentExceptionAsObject());
   }
   DiscardLoadingWork();
+  if (Failed()) FTemporaries.DiscardUnlessLeftOver();
   End(FUpdateState == urSuccess ? TUpdateRunEnd::Installed : TUpdateRunEnd::NothingToLoad);
 }
 
 void TUpdateRun::ApplyDeletions() {
-  for (const std::wstring& path : FFileListToDelete) DeleteInstalledFile(FSettings.LocalPath, path);
+  // Every deletion is tried; the first that failed fails the run afterwards.
+  std::shared_ptr<Exception> failure;
+  auto remove = [&](const std::wstring& path) {
+    try {
+      if (DeleteInstalledFile(FSettings.LocalPath, path) == TDeleteOutcome::Deleted) {
+        LogMessage(L"Delete", path);
+      }
+    } catch (...) {
+      if (!failure) failure = CurrentExceptionAsObject();
+    }
+  };
+  for (const std::wstring& path : FFileListToDelete) remove(path);
   FFileListToDelete.clear();
-  if (FFullListToDownload.empty()) return;
-  // After a failed walk the list may name only the folders listed so far;
-  // cleaning up against it would delete installed files.
-  if (!Failed()) {
+  if (!FFullListToDownload.empty()) {
     FFullListToDownload.insert(L"/.last");
-    DeleteUnlistedFiles(L"/");
+    FFullListToDownload.insert(TTemporaryRecord::kRepositoryPath);
+    std::vector<std::wstring> unlisted;
+    CollectUnlistedFiles(L"/", unlisted);
+    for (const std::wstring& path : unlisted) remove(path);
+    FFullListToDownload.clear();
   }
-  FFullListToDownload.clear();
+  if (failure) failure->Raise();
 }
 
-void TUpdateRun::DeleteUnlistedFiles(const std::wstring& folder) {
+void TUpdateRun::CollectUnlistedFiles(const std::wstring& folder, std::vector<std::wstring>& unlisted) {
   if (FSettings.LocalPath.empty() || IsInPlayerSubtree(folder)) return;
   std::vector<std::wstring> folders;
   std::vector<std::wstring> files;
@@ -62,12 +81,10 @@ void TUpdateRun::DeleteUnlistedFiles(const std::wstring& folder) {
       }
     } while (FindNextFileW(find.get(), &data));
   }
-  for (const std::wstring& sub : folders) DeleteUnlistedFiles(sub);
-  for (const std::wstring& path : files) DeleteInstalledFile(FSettings.LocalPath, path);
+  for (const std::wstring& path : files) unlisted.push_back(path);
+  for (const std::wstring& sub : folders) CollectUnlistedFiles(sub, unlisted);
 }
 
 void TUpdateRun::WriteLastFile() {
-  const std::string bytes = FormatLastFile(FNewCommitHash, FSettings.Branch);
-  TFileStream file(FSettings.LocalPath + L"\\.last", fmCreate);
-  file.WriteBuffer(bytes.data(), static_cast<int32_t>(bytes.size()));
+  WriteLastFileAtomically(FSettings.LocalPath, FormatLastFile(FNewCommitHash, FSettings.Branch), &FTemporaries);
 }

@@ -66,7 +66,7 @@ void TUpdateRun::OnTreeLoaded(int32_t status, const std::wstring& body, const TR
   const TTreeWalkNext next = NextTreeWalkStep(Lists());
   switch (next.Kind) {
     case TTreeWalkNext::twNothingToLoad:
-      WriteLastFile();
+      // Finishing writes .last (and runs the walk's cleanup).
       FUpdateState = urNothing;
       FinishUpdate();
       break;

@@ -6,12 +6,15 @@
 #include "FileSystem.h"
 #include "Streams.h"
 #include "WinAPIExtensions.h"
+#include "install/OwnedFiles.h"
 #include "uLauncher.h"
 #include "update/SelfUpdateRules.h"
 
 bool TfLauncher::CheckAndGetAccess(bool retry) {
   try {
     const std::wstring last = GetLastFilePath();
+    // A read-only or hidden record is still the launcher's own to rewrite.
+    if (FileExists(last)) MakePlainFile(last);
     TFileStream probe(last, FileExists(last) ? (fmOpenWrite | fmShareExclusive) : fmCreate);
     return true;
   } catch (const EStreamError&) {

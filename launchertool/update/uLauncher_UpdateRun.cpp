@@ -2,13 +2,23 @@
 // run's notifications become window states, texts and the progress bar.
 #include <windows.h>
 
+#include "game/RunningGame.h"
 #include "uDebugUtils.h"
+#include "update/DownloadError.h"
+#include "update/MachineFaults.h"
 #include "uLauncher.h"
 #include "update/UpdateRun.h"
 #include "window/WindowMessages.h"
 
 void TfLauncher::BTN_UpdateClick() {
   if (FLocalPath.empty() && !ChooseInstallFolder()) return;
+  // Files under a running game cannot be replaced safely; nothing is touched
+  // and the button stays as it was.
+  if (IsProgramRunning(GetGameExePath())) {
+    LogMessage(L"Update", L"The game is running: update not started");
+    ShowError(EDownloadError(kGameRunningMessage));
+    return;
+  }
   FLauncherUpdated = false;
   LogMessage(L"Update", L"Begin");
   SendUpdateEvent(L"begin", false);

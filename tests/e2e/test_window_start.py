@@ -1,7 +1,7 @@
 """Starting the launcher: its window, the installation it finds and the channel it shows."""
 import pytest
 
-from e2e_support.launcher import UPDATE_NOTICE
+from e2e_support.launcher import UPDATE_NOTICE, box_text
 
 NO_VERSION = "не найдена..."
 GAME_VERSION = "1.2.3.4"  # the game stand-in's file version
@@ -97,13 +97,21 @@ def test_start_with_installation_shows_version_and_channel(game_folder, launch, 
     assert heads == [f"/repos/ORMUND42/veldra_public/commits/{channel}"]
 
 
-def test_channel_with_line_end_selects_neither_channel(game_folder, launch, sample_repo):
+@pytest.mark.parametrize("record", [
+    pytest.param(lambda qa: f"{qa}\tqa\r\n", id="channel-with-line-end"),
+    pytest.param(lambda qa: f"{qa[:20]}", id="commit-cut-off"),
+    pytest.param(lambda qa: "not a commit\tqa", id="no-commit"),
+])
+def test_a_record_that_cannot_be_read_is_told_and_nothing_is_assumed(game_folder, launch, sample_repo, record):
     game_folder.add_game()
-    game_folder.write_last(sample_repo["qa"][-1], "qa\r\n")
+    (game_folder.path / ".last").write_bytes(record(sample_repo["qa"][-1]).encode("utf-16-le"))
     launcher = launch()
-    # Shown once its creation, which reads .last, has finished.
-    view = launcher.wait_view(lambda v: v.window["visible"], what="the window shown")
-    # The channel is "qa\r\n", no channel of the table: the design-time choice stays.
+    box = launcher.wait_dialog()
+    assert box_text(box) == ("Файл .last повреждён. Установленная версия и канал обновлений неизвестны: выберите "
+                             "канал и нажмите «Обновить», игра будет проверена целиком.")
+    launcher.answer(box, "OK")
+    # Nothing installed is assumed: the whole game is checked against the channel shown.
+    view = launcher.wait_state("UpdateRequired")
     assert view.checked("RB_Release") and not view.checked("RB_Test")
 
 

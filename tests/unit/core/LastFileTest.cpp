@@ -53,4 +53,24 @@ TEST(LastFile, WritesUtf16LeWithoutMarkOrTerminator) {
   EXPECT_EQ(back.Branch, L"ветка");
 }
 
+TEST(LastFile, OnlyARecordWithACommitAndAPlainChannelIsTrusted) {
+  const struct {
+    std::string bytes;
+    bool intact;
+  } cases[] = {
+      {"", true},  // made ready for a first installation: no version yet
+      {Utf16(kHash + L"\tqa"), true},
+      {Utf16(kHash), true},  // the older form: the release channel
+      {Utf16(kHash + L"\tqa") + "x", true},
+      {Utf16(kHash.substr(0, 20)), false},  // cut off
+      {Utf16(kHash + L"\tqa\r\n"), false},
+      {Utf16(kHash + L"\t"), false},
+      {Utf16(L"\tqa"), false},
+      {"x", false},
+      {std::string(40, '\0'), false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsIntactLastFile(c.bytes), c.intact) << testing::PrintToString(c.bytes);
+}
+
 }  // namespace
+

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "Exceptions.h"
+#include "Handles.h"
 #include "update/DownloadError.h"
 #include "update/TemporaryFiles.h"
 #include "update/VerifiedResponse.h"
@@ -120,6 +121,62 @@ TEST_F(TemporaryFilesTest, NamesNeverTakeAnInstalledFileOrOneTheRunFetches) {
   // A file this run fetches later is not there yet, but its name is reserved.
   const TSortedStringList runPaths{L"/data/maps/north.download", L"/data/maps/North.1.download"};
   EXPECT_EQ(Claim(L"/data/maps/north", runPaths), L"/data/maps/north.2.download");
+}
+
+TEST_F(TemporaryFilesTest, AKilledRunsTemporaryFilesGoAtTheNextRunAndNothingElse) {
+  const std::wstring root = FRoot.wstring();
+  Write(L"/data/x.txt.download", "installed, a repository file");
+  {
+    // A run that is killed: its files stay, and so does their list.
+    TTemporaryRecord killed(root);
+    ClaimTemporaryFile(root, L"/data/a.txt", {}, &killed);
+    ClaimTemporaryFile(root, L"/data/x.txt", {}, &killed);
+    ClaimTemporaryFile(root, L"/data/maps/north", {}, &killed);
+  }
+  ASSERT_TRUE(fs::exists(FRoot / "data" / "x.txt.1.download"));
+  // A list written by something else names files the launcher never names.
+  std::ofstream(FRoot / ".launcher-temporaries", std::ios::binary | std::ios::app)
+      << "/data/x.txt\n/../outside.download\n/data/cut";
+  Write(L"/data/x.txt", "installed");
+
+  TTemporaryRecord next(root);
+  next.RemoveLeftovers();
+  EXPECT_FALSE(fs::exists(FRoot / "data" / "a.txt.download"));
+  EXPECT_FALSE(fs::exists(FRoot / "data" / "x.txt.1.download"));
+  EXPECT_FALSE(fs::exists(FRoot / "data" / "maps" / "north.download"));
+  EXPECT_EQ(Read(L"/data/x.txt.download"), "installed, a repository file");
+  EXPECT_EQ(Read(L"/data/x.txt"), "installed");
+  // Nothing claimed yet: no list.
+  EXPECT_FALSE(fs::exists(FRoot / ".launcher-temporaries"));
+
+  // A run that succeeds leaves no list; one that failed with its files gone neither.
+  ClaimTemporaryFile(root, L"/data/b.txt", {}, &next);
+  EXPECT_TRUE(fs::exists(FRoot / ".launcher-temporaries"));
+  next.DiscardUnlessLeftOver();
+  EXPECT_TRUE(fs::exists(FRoot / ".launcher-temporaries"));
+  fs::remove(FRoot / "data" / "b.txt.download");
+  next.DiscardUnlessLeftOver();
+  EXPECT_FALSE(fs::exists(FRoot / ".launcher-temporaries"));
+}
+
+TEST_F(TemporaryFilesTest, ALeftoverStillHeldStaysOnTheList) {
+  const std::wstring root = FRoot.wstring();
+  {
+    TTemporaryRecord killed(root);
+    ClaimTemporaryFile(root, L"/data/a.txt", {}, &killed);
+  }
+  UniqueFileHandle held(CreateFileW((root + L"\\data\\a.txt.download").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                    nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(held);
+  {
+    TTemporaryRecord next(root);
+    next.RemoveLeftovers();
+  }
+  held.reset();
+  EXPECT_TRUE(fs::exists(FRoot / "data" / "a.txt.download"));
+  TTemporaryRecord later(root);
+  later.RemoveLeftovers();
+  EXPECT_FALSE(fs::exists(FRoot / "data" / "a.txt.download"));
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "Handles.h"
 #include "analytics/AnalyticsSender.h"
 #include "install/LastFile.h"
 #include "RunTestSupport.h"
@@ -35,6 +36,8 @@ class FinishTest : public testing::Test {
     MainThread::ProcessPending();
   }
   void TearDown() override {
+    // The run holds its list of temporary files open until it goes.
+    FRun.Run.reset();
     fs::remove_all(FRoot);
     RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\Classes\\vdr");
   }
@@ -96,17 +99,34 @@ TEST_F(FinishTest, AFullWalkDeletesWhatTheRepositoryDoesNotList) {
   EXPECT_TRUE(FLauncher.FFullListToDownload.empty());
 }
 
-TEST_F(FinishTest, AFailedWalkDeletesNoUnlistedFile) {
-  FLauncher.Fail(std::make_shared<EDownloadError>(L"failed"));
-  FLauncher.FFullListToDownload = {L"/VELDRA.exe"};
-  FLauncher.FFileListToDelete = {L"/readme.txt"};
-  FLauncher.ApplyDeletions();
-  EXPECT_EQ(Deleted(), std::vector<std::wstring>{L"/readme.txt"});
-  EXPECT_TRUE(FLauncher.FFullListToDownload.empty());
+TEST_F(FinishTest, ADeletionThatFailsFailsTheRunAndNamesTheFile) {
+  // Held by another program without delete sharing, for longer than the retries.
+  UniqueFileHandle held(CreateFileW((FInstall.wstring() + L"\\readme.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                    nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(held);
+  // Read-only files are the launcher's own and go all the same.
+  SetFileAttributesW((FInstall.wstring() + L"\\VELDRA.exe").c_str(), FILE_ATTRIBUTE_READONLY);
+  FLauncher.FFileListToDelete = {L"/VELDRA.exe", L"/readme.txt", L"/Launcher_old.exe"};
+  FLauncher.FNewCommitHash = L"newhash";
+  const std::string record = Read(L"/.last");
+  FLauncher.FinishUpdate();
+  held.reset();
+  // Every deletion is tried; the one that failed keeps .last as it was.
+  EXPECT_EQ(Deleted(), (std::vector<std::wstring>{L"/VELDRA.exe", L"/Launcher_old.exe"}));
+  EXPECT_EQ(Read(L"/.last"), record);
+  MainThread::ProcessPending();
+  ASSERT_EQ(FRun.Events.Failures.size(), 1u);
+  EXPECT_EQ(FRun.Events.Failures[0],
+            L"Файл /readme.txt занят другой программой (например, игрой, редактором или антивирусом). Закройте её и "
+            L"нажмите «Обновить» ещё раз.");
+  ASSERT_EQ(FRun.Events.Ends.size(), 1u);
+  EXPECT_EQ(FRun.Events.Ends[0].Outcome, TUpdateRunEnd::Failed);
 }
 
 TEST_F(FinishTest, LastFileHoldsHashTabBranchInUtf16) {
   Write(L"/.last", std::string(200, 'z'));
+  // A hidden, read-only record is still replaced.
+  SetFileAttributesW((FInstall.wstring() + L"\\.last").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
   FLauncher.FNewCommitHash = L"0123abc";
   FLauncher.FSettings.Branch = L"qa";
   FLauncher.WriteLastFile();
@@ -117,9 +137,29 @@ TEST_F(FinishTest, LastFileHoldsHashTabBranchInUtf16) {
   }
   EXPECT_EQ(Read(L"/.last"), expected);
   EXPECT_EQ(ParseLastFile(Read(L"/.last")).CommitHash, L"0123abc");
+  EXPECT_FALSE(fs::exists(FInstall / L".last.download"));
 }
 
-TEST_F(FinishTest, AFailedRunKeepsTheOldRecordAndEndsOnce) {
+TEST_F(FinishTest, ALastFileThatCannotBeReplacedStaysWholeAndNoTemporaryStays) {
+  const std::string record = FormatLastFile(L"oldhash", L"qa");
+  Write(L"/.last", record);
+  // Open without delete sharing: it cannot be replaced.
+  UniqueFileHandle held(CreateFileW((FInstall.wstring() + L"\\.last").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                    nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(held);
+  FLauncher.FNewCommitHash = L"newhash";
+  try {
+    FLauncher.WriteLastFile();
+    ADD_FAILURE() << "a held .last was replaced";
+  } catch (const EOSError& e) {
+    EXPECT_EQ(e.FileName, FInstall.wstring() + L"\\.last");
+  }
+  held.reset();
+  EXPECT_EQ(Read(L"/.last"), record);
+  EXPECT_FALSE(fs::exists(FInstall / L".last.download"));
+}
+
+TEST_F(FinishTest, AFailedRunDeletesNothingKeepsTheOldRecordAndEndsOnce) {
   const std::string record = FormatLastFile(L"oldhash", L"main");
   Write(L"/.last", record);
   FLauncher.FSettings.LastCommitHash = L"oldhash";
@@ -130,7 +170,8 @@ TEST_F(FinishTest, AFailedRunKeepsTheOldRecordAndEndsOnce) {
   FLauncher.FinishUpdate();
   FLauncher.FinishUpdate();
   EXPECT_EQ(Read(L"/.last"), record);
-  EXPECT_EQ(Deleted(), std::vector<std::wstring>{L"/readme.txt"});
+  // Neither the listed deletion nor the walk's cleanup: the next run replays them.
+  EXPECT_EQ(Deleted(), std::vector<std::wstring>{});
   EXPECT_EQ(MainThread::ProcessPending(), 2);
   EXPECT_EQ(FRun.Events.Failures, std::vector<std::wstring>{L"Ошибка загрузки файла /a.txt"});
   ASSERT_EQ(FRun.Events.Ends.size(), 1u);
