@@ -36,7 +36,9 @@ std::wstring ResolvedPath(const std::wstring& path) {
 }  // namespace
 
 bool DeleteInstalledFile(const std::wstring& localPath, const std::wstring& path) {
-  if (localPath.empty() || !IsSafeRepositoryPath(path) || IsInPlayerSubtree(path)) return false;
+  // A name such as "COM1" would reach a device, not a file.
+  if (localPath.empty() || !IsSafeRepositoryPath(path) || FindWindowsNameFault(path) || IsInPlayerSubtree(path))
+    return false;
   const std::wstring target = ResolvedPath(localPath + path);
   std::wstring root = ResolvedPath(localPath);
   if (target.empty() || root.empty()) return false;

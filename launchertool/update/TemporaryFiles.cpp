@@ -4,16 +4,13 @@
 
 #include "Exceptions.h"
 #include "Handles.h"
-
-namespace {
-constexpr int kMaxAttempts = 1000;
-}  // namespace
+#include "update/RepositoryPaths.h"
 
 TTemporaryFile ClaimTemporaryFile(const std::wstring& localRoot, const std::wstring& repositoryPath,
                                   const TSortedStringList& runPaths) {
   DWORD error = ERROR_FILE_EXISTS;
-  for (int n = 0; n < kMaxAttempts; ++n) {
-    const std::wstring name = repositoryPath + (n == 0 ? L"" : L"." + std::to_wstring(n)) + L".download";
+  for (int n = 0; n < kTemporaryNameAttempts; ++n) {
+    const std::wstring name = repositoryPath + (n == 0 ? L"" : L"." + std::to_wstring(n)) + kTemporarySuffix;
     if (runPaths.count(name)) continue;
     const std::wstring local = localRoot + name;
     // CREATE_NEW: an installed file of that name is never overwritten.

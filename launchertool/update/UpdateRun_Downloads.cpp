@@ -17,6 +17,7 @@
 #include "update/RepositoryPaths.h"
 #include "update/RepositoryRequests.h"
 #include "update/UpdateRun.h"
+#include "update/WritablePaths.h"
 
 namespace {
 
@@ -41,6 +42,7 @@ bool IsWritablePath(const std::wstring& path) { return IsSafeRepositoryPath(path
 }  // namespace
 
 void TUpdateRun::BeginFileLoading() {
+  CheckPathsToWrite(FSettings.LocalPath, FFileListToDownload, FFileListToDelete);
   // Fixed before the first item starts; temporary files never take these names.
   FRunPaths = FFileListToDownload;
   TDownloadGrouping grouping = GroupDownloads(FFileListToDownload, FFileListToDelete);
