@@ -38,7 +38,9 @@ std::wstring ResolvedPath(const std::wstring& path) {
 }  // namespace
 
 TDeleteOutcome DeleteInstalledFile(const std::wstring& localPath, const std::wstring& path) {
-  if (localPath.empty() || !IsSafeRepositoryPath(path) || IsInPlayerSubtree(path)) return TDeleteOutcome::Refused;
+  // A name such as "COM1" would reach a device, not a file.
+  if (localPath.empty() || !IsSafeRepositoryPath(path) || FindWindowsNameFault(path) || IsInPlayerSubtree(path))
+    return TDeleteOutcome::Refused;
   const std::wstring target = ResolvedPath(localPath + path);
   std::wstring root = ResolvedPath(localPath);
   // A path whose folders do not exist names no file.

@@ -13,8 +13,6 @@
 #include "update/RepositoryPaths.h"
 
 namespace {
-constexpr int kMaxAttempts = 1000;
-constexpr wchar_t kTemporarySuffix[] = L".download";
 // A list longer than this is not one the launcher wrote.
 constexpr LONGLONG kRecordSizeLimit = 16 * 1024 * 1024;
 
@@ -116,7 +114,7 @@ void TTemporaryRecord::DiscardUnlessLeftOver() {
 TTemporaryFile ClaimTemporaryFile(const std::wstring& localRoot, const std::wstring& repositoryPath,
                                   const TSortedStringList& runPaths, TTemporaryRecord* record) {
   DWORD error = ERROR_FILE_EXISTS;
-  for (int n = 0; n < kMaxAttempts; ++n) {
+  for (int n = 0; n < kTemporaryNameAttempts; ++n) {
     const std::wstring name = repositoryPath + (n == 0 ? L"" : L"." + std::to_wstring(n)) + kTemporarySuffix;
     if (runPaths.count(name)) continue;
     const std::wstring local = localRoot + name;

@@ -5,6 +5,7 @@
 #include "update/BlobCompare.h"
 #include "update/RepositoryPaths.h"
 #include "update/WalkedPaths.h"
+#include "update/WritablePaths.h"
 
 namespace {
 
@@ -69,12 +70,15 @@ void ApplyTreeListing(const TTreeReply& reply, const std::wstring& folder, const
     CheckWalkedPath(path);
     std::wstring archive, member;
     if (SplitMapPath(path, archive, member)) {
+      CheckPathToWrite(localPath, path);
       lists.FullList.insert(archive);
       mapMembers[archive].insert(member);
       if (!archives.MemberMatches(localPath + archive, member, entry)) fetch(path, entry);
       continue;
     }
     if (IsInPlayerSubtree(path)) continue;
+    // Before the local copy is opened: "nul.txt" would open a device.
+    CheckPathToWrite(localPath, path);
     lists.FullList.insert(path);
     if (!LocalFileMatches(localPath + path, entry)) fetch(path, entry);
   }

@@ -30,7 +30,9 @@ bool SplitMapPath(const std::wstring& path, std::wstring& archive, std::wstring&
 
 // Applies the listing of folder (empty: the root) to the lists, comparing
 // files with the copies below localPath. Raises EDownloadError
-// "Неожиданная ошибка!" for a path that could leave the installation folder.
+// "Неожиданная ошибка!" for a path that could leave the installation folder,
+// and one naming the path for a file Windows cannot hold, before its local
+// copy is opened.
 void ApplyTreeListing(const TTreeReply& reply, const std::wstring& folder, const std::wstring& localPath,
                       const TTreeWalkLists& lists);
 

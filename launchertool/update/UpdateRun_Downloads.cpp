@@ -19,6 +19,7 @@
 #include "update/RepositoryPaths.h"
 #include "update/RepositoryRequests.h"
 #include "update/UpdateRun.h"
+#include "update/WritablePaths.h"
 
 namespace {
 
@@ -78,6 +79,7 @@ uint64_t InstallationBytesNeeded(const std::wstring& localPath, const std::vecto
 }  // namespace
 
 void TUpdateRun::BeginFileLoading() {
+  CheckPathsToWrite(FSettings.LocalPath, FFileListToDownload, FFileListToDelete);
   // Fixed before the first item starts; temporary files never take these names.
   FRunPaths = FFileListToDownload;
   TDownloadGrouping grouping = GroupDownloads(FFileListToDownload, FFileListToDelete);

@@ -20,6 +20,7 @@
 #include "update/DownloadError.h"
 #include "update/TreeReply.h"
 #include "update/TreeWalk.h"
+#include "update/WritablePaths.h"
 
 namespace {
 
@@ -348,6 +349,57 @@ TEST_F(TreeWalkTest, WalkWithoutAHeadFailsWhenTheHeadCannotBeRead) {
   }
   EXPECT_THROW(FLauncher.OnFullUpdateHeadLoaded(200, L""), EDownloadError);
   EXPECT_EQ(FLauncher.FNewCommitHash, L"");
+}
+
+// Under Wine as on Windows, opening "nul.txt" opens the NUL device: the walk
+// would hash it instead of failing with the path.
+TEST_F(TreeWalkTest, NamesWindowsCannotHoldFailTheWalkBeforeTheLocalCopyIsOpened) {
+  const std::wstring longName(260 - FRoot.wstring().size(), L'n');
+  const struct {
+    const wchar_t* folder;
+    std::wstring entry;
+    std::wstring message;  // its start
+  } cases[] = {
+      {L"/data", L"nul.txt", L"Файл репозитория /data/nul.txt нельзя сохранить в Windows: «nul» — зарезервированное имя."},
+      {L"/data", L"COM1.ini", L"Файл репозитория /data/COM1.ini нельзя сохранить в Windows: «COM1» —"},
+      {L"/data", L"who?.txt", L"Файл репозитория /data/who?.txt нельзя сохранить в Windows: знак «?»"},
+      {L"/data/maps", L"con/settings.ini", L"Файл репозитория /data/maps/con/settings.ini нельзя сохранить в Windows: «con»"},
+      {L"/data", longName, L"Путь к файлу репозитория /data/" + longName + L" в папке игры слишком длинный для Windows."},
+  };
+  for (const auto& c : cases) {
+    try {
+      Apply(c.folder, {{L"fine.txt", "x"}, {c.entry, "x"}});
+      ADD_FAILURE() << "no exception for " << testing::PrintToString(c.entry);
+    } catch (const EDownloadError& e) {
+      EXPECT_EQ(e.Message().rfind(c.message, 0), 0u) << testing::PrintToString(e.Message());
+    }
+    EXPECT_EQ(FLauncher.FFileListToDownload.count(std::wstring(c.folder) + L"/" + c.entry), 0u);
+  }
+  // Inside a map only the map's name is a file name; its members are zip entries.
+  FLauncher.FFileListToDownload.clear();
+  Apply(L"/data/maps", {{L"north/nul.txt", "x"}, {L"north/a?.txt", "y"}});
+  EXPECT_EQ(AsSet(FLauncher.FFileListToDownload), (TPaths{L"/data/maps/north/nul.txt", L"/data/maps/north/a?.txt"}));
+}
+
+TEST_F(TreeWalkTest, DownloadsOfNamesWindowsCannotHoldAreRefusedAndTheirDeletionsSkipped) {
+  WriteLocal(L"/old.txt", "old");
+  FLauncher.FFileListToDownload = {L"/data/a.txt", L"/data/nul.txt"};
+  FLauncher.FFileListToDelete = {L"/old.txt"};
+  try {
+    FLauncher.BeginFileLoading();
+    ADD_FAILURE() << "no exception";
+  } catch (const EDownloadError& e) {
+    EXPECT_EQ(e.Message().rfind(L"Файл репозитория /data/nul.txt нельзя сохранить в Windows", 0), 0u);
+  }
+  // Nothing made, and a refused run deletes nothing either.
+  EXPECT_FALSE(fs::exists(FRoot / L"data"));
+  EXPECT_TRUE(FLauncher.FFileListToDelete.empty());
+  EXPECT_EQ(ReadLocal(L"/old.txt"), "old");
+
+  TSortedStringList toDelete = {L"/data/COM1", L"/lpt1.log", L"/data/maps/con/x.txt", L"/data/maps/north/nul.txt",
+                                L"/old.txt"};
+  CheckPathsToWrite(FLauncher.FSettings.LocalPath, {L"/data/a.txt"}, toDelete);
+  EXPECT_EQ(AsSet(toDelete), (TPaths{L"/data/maps/north/nul.txt", L"/old.txt"}));
 }
 
 }  // namespace
