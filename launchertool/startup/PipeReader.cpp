@@ -24,24 +24,27 @@ struct TPipeReader::TListener {
 
 namespace {
 
-UniqueFileHandle CreateInstance(const std::wstring& name, bool first) {
+UniqueFileHandle CreateInstance(const std::wstring& name, bool first, PSECURITY_DESCRIPTOR security) {
   DWORD open = PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
+  SECURITY_ATTRIBUTES attributes{sizeof(attributes), security, FALSE};
   return UniqueFileHandle(CreateNamedPipeW(name.c_str(), open,
                                            PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT |
                                                PIPE_REJECT_REMOTE_CLIENTS,
-                                           PIPE_UNLIMITED_INSTANCES, 1024, 1024, 0, nullptr));
+                                           PIPE_UNLIMITED_INSTANCES, 1024, 1024, 0,
+                                           security ? &attributes : nullptr));
 }
 
 }  // namespace
 
-TPipeReader::TPipeReader(std::wstring name, TRequestHandler onRequest, bool first, int listeners)
+TPipeReader::TPipeReader(std::wstring name, TRequestHandler onRequest, bool first, int listeners,
+                         PSECURITY_DESCRIPTOR security)
     : FName(std::move(name)), FOnRequest(std::move(onRequest)), FStop(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
   if (!FOnRequest) FOnRequest = &HandlePipeRequest;
   if (!FStop) RaiseLastOSError();
   for (int i = 0; i < listeners; ++i) {
     auto listener = std::make_unique<TListener>();
     listener->Owner = this;
-    listener->Pipe = CreateInstance(FName, first && i == 0);
+    listener->Pipe = CreateInstance(FName, first && i == 0, security);
     if (!listener->Pipe || !listener->Event) {
       if (i == 0) RaiseLastOSError();
       break;  // fewer listeners still serve

@@ -4,6 +4,7 @@
 
 #include "MainThreadQueue.h"
 #include "startup/CommandLine.h"
+#include "startup/InstanceScope.h"
 #include "uDebugUtils.h"
 #include "uLauncher.h"
 
@@ -49,18 +50,16 @@ TDelivery gDelivery = TDelivery::Hold;
 std::deque<TPipeRequest> gHeld;
 constexpr size_t kMaxHeldRequests = 64;
 
-std::wstring InstanceMutexName() {
-  wchar_t user[257] = L"";
-  DWORD size = static_cast<DWORD>(std::size(user));
-  if (!GetUserNameW(user, &size)) user[0] = 0;
-  std::wstring name = L"Local\\VELDRA.Launcher.";
-  for (const wchar_t* p = user; *p; ++p) name += (*p == L'\\') ? L'_' : *p;
-  return name;
+// This user's session: read once, before the first use of either name.
+const TInstanceScope& Scope() {
+  static const TInstanceScope scope = CurrentInstanceScope();
+  return scope;
 }
 
 bool TryOwnInstanceMutex(DWORD waitMs) {
-  UniqueHandle mutex(CreateMutexW(nullptr, FALSE, InstanceMutexName().c_str()));
-  // A mutex we may not open belongs to another (elevated) launcher.
+  SECURITY_ATTRIBUTES attributes = Scope().Attributes();
+  UniqueHandle mutex(CreateMutexW(&attributes, FALSE, Scope().MutexName.c_str()));
+  // A mutex we may not open is not ours to own: its launcher gets the request.
   if (!mutex) return false;
   DWORD wait = WaitForSingleObject(mutex.get(), waitMs);
   if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) return false;
@@ -72,7 +71,8 @@ void StartPipeReader() {
   // An old launcher may still be taking its pipe down.
   for (int attempt = 1;; ++attempt) {
     try {
-      PipeReader = std::make_unique<TPipeReader>();
+      PipeReader = std::make_unique<TPipeReader>(Scope().PipeName, TPipeReader::TRequestHandler(), true,
+                                                 kPipeListeners, Scope().Security.get());
       return;
     } catch (const EOSError&) {
       if (attempt >= kPipeCreateAttempts) throw;
@@ -83,7 +83,7 @@ void StartPipeReader() {
 
 // ERROR_SUCCESS once the request is written.
 DWORD TrySend(const std::string& message) {
-  UniqueFileHandle pipe(CreateFileW(kPipeName, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  UniqueFileHandle pipe(CreateFileW(Scope().PipeName.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   if (!pipe) return GetLastError();
   // The first launcher may then bring its window to the front.
   ULONG server = 0;
@@ -152,7 +152,7 @@ bool CheckRunningInstance() {
     if (MsLeft(deadline) == 0) RaiseLastOSError(error);
     // Busy: every instance serves a client. Not found: the first launcher is
     // still creating its pipe, or has just ended.
-    if (error == ERROR_PIPE_BUSY) WaitNamedPipeW(kPipeName, 500);
+    if (error == ERROR_PIPE_BUSY) WaitNamedPipeW(Scope().PipeName.c_str(), 500);
     else Sleep(kRetryMs);
   }
 }

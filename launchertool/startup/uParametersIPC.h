@@ -1,7 +1,8 @@
 #pragma once
-// Single instance per user: the first launcher owns a per-user mutex and the
-// pipe; a later one writes its request into the pipe and ends. Reader threads
-// hand requests to the window on the main thread.
+// Single instance per user session: the first launcher owns the instance
+// mutex and the pipe of its scope (InstanceScope.h); a later one writes its
+// request into that pipe and ends. Reader threads hand requests to the window
+// on the main thread.
 #include <windows.h>
 
 #include <atomic>
@@ -13,7 +14,6 @@
 #include "Handles.h"
 #include "startup/ConnectLink.h"
 
-inline constexpr wchar_t kPipeName[] = L"\\\\.\\pipe\\VELDRA";
 // Several instances listen, so that starts in a burst seldom find it busy.
 inline constexpr int kPipeListeners = 4;
 // A client gets this long to write its message and close its end.
@@ -29,10 +29,11 @@ class TPipeReader {
   // Called on the main thread for every recognised request.
   using TRequestHandler = std::function<void(const TPipeRequest&)>;
   // Creates the pipe's instances (the first one exclusively when first is
-  // set) and starts a reader on each; raises EOSError when no instance could
-  // be created. The reader owns the pipe: destroying it ends the pipe.
-  explicit TPipeReader(std::wstring name = kPipeName, TRequestHandler onRequest = {}, bool first = true,
-                       int listeners = kPipeListeners);
+  // set) with the given security (default when null) and starts a reader on
+  // each; raises EOSError when no instance could be created. The reader owns
+  // the pipe: destroying it ends the pipe.
+  explicit TPipeReader(std::wstring name, TRequestHandler onRequest = {}, bool first = true,
+                       int listeners = kPipeListeners, PSECURITY_DESCRIPTOR security = nullptr);
   ~TPipeReader();
   TPipeReader(const TPipeReader&) = delete;
   TPipeReader& operator=(const TPipeReader&) = delete;

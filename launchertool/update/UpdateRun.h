@@ -98,7 +98,8 @@ class TUpdateRun : public std::enable_shared_from_this<TUpdateRun>, private TMap
   // ---- The steps; public so that tests can drive them with a reply ----
   // Launcher self-update (UpdateRun_SelfUpdate.cpp).
   void TryGetNewLauncher();
-  void PrepareLauncherUpdate();
+  // True when the installation's launcher was moved aside.
+  bool PrepareLauncherUpdate();
   // The head of a run that knows none yet (UpdateRun.cpp).
   void TryGetVersion();
   void OnVersionLoaded(int32_t status, const std::wstring& body);

@@ -43,6 +43,28 @@ void PlaceNewLauncher(const std::wstring& folder, const std::wstring& downloaded
   RaiseLastOSError(error);
 }
 
+// Puts the launcher that was moved aside back in one step, so that a launcher
+// that cannot start never stays in its place (a folder that had none goes back
+// to having none); returns what the player is told.
+std::wstring RestorePreviousLauncher(const std::wstring& folder, bool movedAside) {
+  const std::wstring launcher = LauncherPath(folder);
+  const bool restored = movedAside ? MoveFileExW(OldLauncherPath(folder).c_str(), launcher.c_str(),
+                                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0
+                                   : DeleteFileW(launcher.c_str()) != 0;
+  if (restored) {
+    LogMessage(L"Update", movedAside ? L"Previous launcher restored" : L"New launcher removed");
+  } else {
+    const DWORD error = GetLastError();
+    LogMessage(L"Update", L"Launcher folder not put back as it was: code " + std::to_wstring(error) + L" " +
+                              SysErrorMessage(error));
+  }
+  const std::wstring failed = L"Не удалось запустить новую версию лаунчера (возможно, её блокирует антивирус)";
+  if (!movedAside) return failed + L". Попробуйте обновиться позже.";
+  if (restored) return failed + L". Прежняя версия восстановлена, попробуйте обновиться позже.";
+  return failed + L", и вернуть прежнюю не удалось. Переименуйте в папке " + folder +
+         L" файл Launcher_old.exe в Launcher.exe и попробуйте обновиться позже.";
+}
+
 // The proven launcher download between the worker that kept it and the main
 // thread that places it: removed unless the main thread took it, also when the
 // run was closed before it heard of it.
@@ -112,24 +134,37 @@ void TUpdateRun::OnLauncherInfoLoaded(int32_t status, const std::wstring& body) 
 }
 
 void TUpdateRun::OnLauncherDownloaded(const std::wstring& downloaded, const std::wstring& sha) {
+  bool movedAside = false;
   try {
-    PrepareLauncherUpdate();
+    movedAside = PrepareLauncherUpdate();
     PlaceNewLauncher(FSettings.LocalPath, downloaded);
   } catch (...) {
     LogMessage(L"Update", L"Can't update launcher");
     DeleteFileW(downloaded.c_str());
     throw;
   }
+  // The restarted launcher inherits the mark; this one keeps what it had.
+  const std::wstring ownMark = RestartedFor();
   SetEnvironmentVariableW(kRestartedForVariable, sha.c_str());
   LogMessage(L"Update", L"Restart launcher");
   TRunningProcessInfo process;
-  StartProcess(ExecutablePath(), RunUpdateParameters(FSettings.Branch), process, SW_SHOWNORMAL);
+  try {
+    StartProcess(ExecutablePath(), RunUpdateParameters(FSettings.Branch), process, SW_SHOWNORMAL);
+  } catch (const EOSError& error) {
+    // An antivirus may block the new file, or it is no program at all.
+    LogMessage(L"Update", L"New launcher did not start: code " + std::to_wstring(error.ErrorCode) + L" " +
+                              SysErrorMessage(error.ErrorCode));
+    SetEnvironmentVariableW(kRestartedForVariable, ownMark.empty() ? nullptr : ownMark.c_str());
+    const std::wstring told = RestorePreviousLauncher(FSettings.LocalPath, movedAside);
+    FLauncherUpdated = false;
+    throw EDownloadError(told);
+  }
   End(TUpdateRunEnd::Restarting);
 }
 
-void TUpdateRun::PrepareLauncherUpdate() {
+bool TUpdateRun::PrepareLauncherUpdate() {
   LogMessage(L"Update", L"Prepare to launcher update");
   FLauncherUpdated = true;
   DeleteFileW(OldLauncherPath(FSettings.LocalPath).c_str());
-  MoveFileW(LauncherPath(FSettings.LocalPath).c_str(), OldLauncherPath(FSettings.LocalPath).c_str());
+  return MoveFileW(LauncherPath(FSettings.LocalPath).c_str(), OldLauncherPath(FSettings.LocalPath).c_str()) != 0;
 }

@@ -1,7 +1,12 @@
-"""Single instance under pressure: bursts of starts, a restart that takes over, the
-elevated helper that only removes the old file, links that cannot add switches,
-endpoint overrides that stay on this machine, and a missing winhttp.dll."""
+"""Single instance under pressure: bursts of starts, a restart that takes over, pipes of
+other users and sessions, the elevated helper that only removes the old file, links that
+cannot add switches, endpoint overrides that stay on this machine, and a missing winhttp.dll."""
+import json
+import subprocess
 import time
+from contextlib import contextmanager
+
+import pytest
 
 from e2e_support.launcher import WINDOW_CAPTION
 from e2e_support.waiting import wait_for
@@ -57,6 +62,65 @@ def test_a_restarted_launcher_waits_for_the_old_one_and_keeps_its_update(game_fo
     new.find_window(timeout=HAND_OVER_TIMEOUT)
     launcher_log.wait_for("run update")
     assert "request from another start" not in launcher_log.text()
+
+
+def scoped_pipe(session, sid):
+    """The pipe of a user's launcher in a session."""
+    return rf"\\.\pipe\VELDRA.Launcher.{session}.{sid}"
+
+
+def next_account(sid):
+    """The SID of the machine's next account: only the last relative id differs."""
+    head, rid = sid.rsplit("-", 1)
+    return f"{head}-{int(rid) + 1}"
+
+
+@contextmanager
+def held_pipe(harness, name):
+    """Another program holds the pipe `name` (one instance, other modes) until the block ends."""
+    out = harness.build_dir / "e2e-work" / "held-pipe.out"
+    out.parent.mkdir(parents=True, exist_ok=True)
+    out.unlink(missing_ok=True)
+    holder = harness.wine.start([harness.driver_exe, "hold-pipe", "--name", name], output=out, stdin=subprocess.PIPE)
+    try:
+        def replied():
+            text = out.read_text(errors="replace").strip() if out.exists() else ""
+            return json.loads(text.splitlines()[-1]) if text else None
+        reply = wait_for(replied, what=f"{name} to be held")
+        assert reply.get("ok") and holder.poll() is None, reply
+        yield holder
+    finally:
+        holder.stdin.close()
+        try:
+            holder.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            holder.kill()
+            holder.wait(timeout=30)
+
+
+FOREIGN_PIPES = [
+    pytest.param(lambda session, sid: r"\\.\pipe\VELDRA", id="machine-wide-name-of-older-launchers"),
+    pytest.param(lambda session, sid: scoped_pipe(session, next_account(sid)), id="another-user-same-session"),
+    pytest.param(lambda session, sid: scoped_pipe(session + 1, sid), id="same-user-another-session"),
+]
+
+
+@pytest.mark.parametrize("foreign", FOREIGN_PIPES)
+def test_a_pipe_of_another_scope_does_not_stop_this_users_launcher(harness, game_folder, launch, service, sample_repo,
+                                                                  launcher_log, screenshot, request, foreign):
+    me = harness.driver.call("token")
+    installed(game_folder, sample_repo)
+    with held_pipe(harness, foreign(me["session"], me["sid"])) as holder:
+        launcher = launch(endpoint=service.url)
+        launcher.wait_state("Ready")
+        screenshot(launcher.hwnd, f"foreign-pipe-{request.node.callspec.id}")
+        assert launcher.dialogs() == []
+        # This user's launcher listens on a pipe of its own beside the foreign one...
+        assert harness.driver.call("pipe-probe", name=scoped_pipe(me["session"], me["sid"]))["code"] == 0
+        # ...and a second start of the same user still hands its request over.
+        assert launch(window=False).wait_exit() == 0
+        launcher_log.wait_for("request from another start: /activate")
+        assert holder.poll() is None, "the foreign pipe's holder was disturbed"
 
 
 def test_the_elevated_helper_removes_the_old_file_while_the_launcher_runs(game_folder, launch, service, sample_repo,

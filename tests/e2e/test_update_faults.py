@@ -11,6 +11,8 @@ from e2e_support.installation import (_archive_differences, expected_installatio
 from e2e_support.launcher import box_text
 
 FINISHED = "Загрузка завершена"
+UNSTARTABLE_LAUNCHER = ("Не удалось запустить новую версию лаунчера (возможно, её блокирует антивирус). "
+                        "Прежняя версия восстановлена, попробуйте обновиться позже.")
 RUN_TIMEOUT = 120
 CONFIG = "/data/config.ini"
 NORTH_PIECE = "/data/maps/north/.part_0_0.png"
@@ -241,5 +243,37 @@ def test_a_launcher_restarted_for_a_blob_never_restarts_for_it_again(game_folder
         assert snapshot(game_folder.path) == before
         assert not [r for r in server.requests("/ORMUND42/") if r["path"].endswith("/Launcher.exe")]
         assert not launcher.exited()
+    finally:
+        server.stop()
+
+
+def test_a_new_launcher_that_cannot_start_gives_way_to_the_previous_one(game_folder, launch, harness, launcher_log,
+                                                                         screenshot):
+    """The repository's launcher passes its blob check but is no program: starting it fails, the
+    previous launcher is put back and the run ends as failed, with the window ready for another try."""
+    unstartable = b"not a program, only its blob hash is right\r\n" * 64
+    old = harness.launcher_exe.read_bytes()
+    releases = [{"data/a.txt": b"a1\n"}, {"data/a.txt": b"a2\n"}]
+    repo, server = release_repository(harness, "unstartable-launcher", releases, launcher=unstartable)
+    try:
+        write_installation(game_folder.path, repository_files(repo["path"], repo["main"][0]))
+        (game_folder.path / "Launcher.exe").write_bytes(old)
+        # A leftover of an earlier replacement: it goes, as at every replacement.
+        (game_folder.path / "Launcher_old.exe").write_bytes(b"MZ launcher of long ago")
+        game_folder.write_last(repo["main"][0], "main")
+        before = snapshot(game_folder.path)
+        del before["Launcher_old.exe"]
+        launcher = launch(endpoint=server.url)
+        for attempt in (1, 2):
+            text = run_update(launcher, "UpdateOptional", screenshot, f"unstartable-launcher-{attempt}")
+            assert text == UNSTARTABLE_LAUNCHER, text
+            assert (game_folder.path / "Launcher.exe").read_bytes() == old
+            assert snapshot(game_folder.path) == before
+            # No restart: the window offers the update again, a second try meets the same refusal.
+            launcher.wait_state("UpdateOptional")
+            assert not launcher.exited()
+        launcher_log.wait_for("New launcher did not start: code 193")
+        exe = game_folder.windows.lower() + "\\launcher.exe"
+        assert len([p for p in harness.driver.processes() if p["path"].lower() == exe]) == 1
     finally:
         server.stop()

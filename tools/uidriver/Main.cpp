@@ -20,6 +20,11 @@
 //   reg-query --key K                      a current-user key tree
 //   reg-set --key K [--name N] --value V   a string value (default value without --name)
 //   reg-delete --key K [--key K2]...       current-user key trees
+//   token                                  session id and user SID of this process
+//   hold-pipe --name N                     create pipe N, reply, hold it until
+//                                          stdin ends or the driver is ended
+//   pipe-probe --name N                    whether pipe N exists ("code": 0 when
+//                                          an instance listens, else the error)
 #include <windows.h>
 
 #include <cwchar>
@@ -27,6 +32,7 @@
 #include <string>
 
 #include "JsonText.h"
+#include "Pipes.h"
 #include "Processes.h"
 #include "Registry.h"
 #include "Screenshot.h"
@@ -265,6 +271,38 @@ int RegistryCommand(const std::wstring& command, const Options& options) {
   return deleted ? Done() : Fail(L"cannot delete");
 }
 
+int TokenCommand() {
+  DWORD session = 0;
+  std::wstring sid;
+  if (!CurrentSessionAndSid(session, sid)) return Fail(L"cannot read the token");
+  JsonText json;
+  json.BeginObject().Key("session").Value(static_cast<long long>(session)).Key("sid").Value(sid).EndObject();
+  Reply(json.Text());
+  return 0;
+}
+
+int HoldPipeCommand(const Options& options) {
+  const std::wstring name = Option(options, L"name");
+  if (name.empty()) return Fail(L"--name missing");
+  HANDLE pipe = CreateHeldPipe(name);
+  if (pipe == INVALID_HANDLE_VALUE) return Fail(L"cannot create the pipe");
+  JsonText json;
+  json.BeginObject().Key("ok").Value(true).Key("pid").Value(static_cast<long long>(GetCurrentProcessId())).EndObject();
+  Reply(json.Text());
+  WaitForInputEnd();
+  CloseHandle(pipe);
+  return 0;
+}
+
+int PipeProbeCommand(const Options& options) {
+  const std::wstring name = Option(options, L"name");
+  if (name.empty()) return Fail(L"--name missing");
+  JsonText json;
+  json.BeginObject().Key("code").Value(static_cast<long long>(ProbePipe(name))).EndObject();
+  Reply(json.Text());
+  return 0;
+}
+
 }  // namespace
 
 int ScreenCommand() {
@@ -301,6 +339,9 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"kill-under") return KillUnderCommand(options);
   if (command == L"foreground") return ForegroundCommand(options);
   if (command == L"screen") return ScreenCommand();
+  if (command == L"token") return TokenCommand();
+  if (command == L"hold-pipe") return HoldPipeCommand(options);
+  if (command == L"pipe-probe") return PipeProbeCommand(options);
   if (command.rfind(L"reg-", 0) == 0) return RegistryCommand(command, options);
   return Fail(L"unknown command"), 2;
 }

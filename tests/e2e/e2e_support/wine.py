@@ -83,12 +83,13 @@ class WineSession:
             raise RuntimeError(f"{args[0]} failed ({process.returncode}): {process.stdout}{process.stderr}")
         return process
 
-    def start(self, args, env=None, cwd=None, output=None):
-        """Starts a Windows program and returns its Popen; its output goes to the file `output`."""
+    def start(self, args, env=None, cwd=None, output=None, stdin=subprocess.DEVNULL):
+        """Starts a Windows program and returns its Popen; its output goes to the file `output`
+        (stdin=subprocess.PIPE gives the test a pipe to close as the program's end of input)."""
         sink = open(output, "ab") if output else subprocess.DEVNULL
         try:
             return subprocess.Popen([str(self.wine_run), *map(str, args)], env=self._env(env), cwd=cwd,
-                                    stdin=subprocess.DEVNULL, stdout=sink, stderr=subprocess.STDOUT)
+                                    stdin=stdin, stdout=sink, stderr=subprocess.STDOUT)
         finally:
             if output:
                 sink.close()
