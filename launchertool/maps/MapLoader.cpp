@@ -69,7 +69,9 @@ void TMapLoader::BeginLoading() {
       }
     }
     // A name no file of the installation or of this run has.
-    FSavedZipPath = ClaimTemporaryFile(FLocalPath, L"/data/maps/" + FMapName, FHost->RunPaths(), FHost->TemporaryRecord()).Path;
+    FTemporaryRecord = FHost->TemporaryRecord();
+    FSavedZipPath =
+        ClaimTemporaryFile(FLocalPath, L"/data/maps/" + FMapName, FHost->RunPaths(), FTemporaryRecord.get()).Path;
     FSavedZip = std::make_unique<TCustomZipFile>();
     FSavedZip->Open(FSavedZipPath, TZipMode::zmReadWrite);
     FCurrentIndex = 0;

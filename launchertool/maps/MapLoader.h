@@ -20,6 +20,7 @@ class TCustomZipFile;
 class THTTPAsyncContext;
 class TMapLoaderHost;
 class TStream;
+class TTemporaryRecord;
 struct TGraphicClass;
 
 class TMapLoader : public std::enable_shared_from_this<TMapLoader> {
@@ -86,6 +87,8 @@ class TMapLoader : public std::enable_shared_from_this<TMapLoader> {
   // Puts <map>.download in place of <map>.zip: ERROR_SUCCESS or why not.
   unsigned long ReplaceOldArchive(const std::wstring& oldArchive);
 
+  // First, so that it goes last: after <map>.download is gone.
+  std::shared_ptr<TTemporaryRecord> FTemporaryRecord;
   std::wstring FMapName;
   int32_t FWidth = 0;
   int32_t FHeight = 0;

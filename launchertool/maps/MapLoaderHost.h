@@ -25,7 +25,7 @@ class TMapLoaderHost {
   // Repository paths the run writes: never taken as temporary names.
   virtual const TSortedStringList& RunPaths() = 0;
   // Where the run writes down its temporary files; none when null.
-  virtual TTemporaryRecord* TemporaryRecord() { return nullptr; }
+  virtual std::shared_ptr<TTemporaryRecord> TemporaryRecord() { return nullptr; }
   // True once the run stops; read on worker and packer threads, so it owns
   // what it reads.
   virtual std::function<bool()> AbortTest() = 0;

@@ -6,6 +6,7 @@
 #include "images/RawCanvas.h"
 #include "StreamExtensions.h"
 #include "FileSystem.h"
+#include "install/DiskSpace.h"
 #include "maps/MapFormat.h"
 #include "maps/MapLoader.h"
 #include "maps/MapLoaderHost.h"
@@ -31,6 +32,17 @@ class TPieceSink : public TRawCanvasRowSink {
   int32_t FX0, FY0;
   std::wstring FName;
 };
+
+// The old image goes onto the canvas in the temporary folder: an image that
+// clearly does not fit there is refused before its first row.
+class TRoomCheckedSink : public TRawCanvasRowSink {
+ public:
+  using TRawCanvasRowSink::TRawCanvasRowSink;
+  void Start(int32_t width, int32_t height) override {
+    if (width > 0 && height > 0) RequireRoom(TemporaryFolder(), static_cast<uint64_t>(width) * height * 3);
+    TRawCanvasRowSink::Start(width, height);
+  }
+};
 }  // namespace
 
 void TMapLoader::PrepareMerge() {
@@ -50,7 +62,7 @@ void TMapLoader::PrepareMerge() {
   // The size is known only once the member has been opened.
   std::unique_ptr<TStream> reader = archive.Read(image, header);
   TPartialStream member(reader.release(), header.UncompressedSize, true);
-  TRawCanvasRowSink sink(*FBitmapRawStream, 0, 0);
+  TRoomCheckedSink sink(*FBitmapRawStream, 0, 0);
   FOldMapFormat->Create()->DecodeInto(member, sink);
   FWidth = sink.Width();
   FHeight = sink.Height();

@@ -7,13 +7,19 @@
 
 #include "Exceptions.h"
 
-std::unique_ptr<TStream> CreateTempStream() {
+std::wstring TemporaryFolder() {
   DWORD length = GetTempPathW(0, nullptr);
   if (length == 0) RaiseLastOSError();
   std::vector<wchar_t> folder(length + 1);
-  if (GetTempPathW(static_cast<DWORD>(folder.size()), folder.data()) == 0) RaiseLastOSError();
+  length = GetTempPathW(static_cast<DWORD>(folder.size()), folder.data());
+  if (length == 0) RaiseLastOSError();
+  return std::wstring(folder.data(), length);
+}
+
+std::unique_ptr<TStream> CreateTempStream() {
+  const std::wstring folder = TemporaryFolder();
   wchar_t name[MAX_PATH + 1] = {};
-  if (GetTempFileNameW(folder.data(), L"vdrp", 0, name) == 0) RaiseLastOSError();
+  if (GetTempFileNameW(folder.c_str(), L"vdrp", 0, name) == 0) RaiseFileOSError(GetLastError(), folder);
   UniqueFileHandle handle(CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_RANDOM_ACCESS,
                                       nullptr));

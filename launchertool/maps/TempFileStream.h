@@ -3,6 +3,7 @@
 // unique file in the user's temporary folder, opened exclusively and
 // delete-on-close, so it disappears with its stream on every path.
 #include <memory>
+#include <string>
 
 #include "Handles.h"
 #include "Streams.h"
@@ -19,3 +20,5 @@ class TTempFileStream : public THandleStream {
 // file is sparse where the file system allows it, so a large canvas costs
 // only the bytes written.
 std::unique_ptr<TStream> CreateTempStream();
+// The user's temporary folder, with its trailing separator.
+std::wstring TemporaryFolder();

@@ -6,8 +6,9 @@
 #include "update/DownloadError.h"
 #include "update/TemporaryFiles.h"
 
-TDownloadTarget::TDownloadTarget(std::wstring targetPath, TTemporaryFile temporary)
-    : FTargetPath(std::move(targetPath)), FTemporaryPath(std::move(temporary.Path)) {
+TDownloadTarget::TDownloadTarget(std::wstring targetPath, TTemporaryFile temporary,
+                                 std::shared_ptr<TTemporaryRecord> record)
+    : FRecord(std::move(record)), FTargetPath(std::move(targetPath)), FTemporaryPath(std::move(temporary.Path)) {
   try {
     FFile = std::make_unique<TFileStream>(FTemporaryPath, std::move(temporary.File));
   } catch (...) {
@@ -25,8 +26,10 @@ TDownloadTarget::~TDownloadTarget() {
 
 TDownloadFileResponse::TDownloadFileResponse(const std::wstring& localRoot, std::wstring repositoryPath,
                                              const TSortedStringList& runPaths, std::optional<TBlobId> expected,
-                                             TSilentTerminator isTerminated, TTemporaryRecord* record)
-    : TDownloadTarget(localRoot + repositoryPath, ClaimTemporaryFile(localRoot, repositoryPath, runPaths, record)),
+                                             TSilentTerminator isTerminated,
+                                             std::shared_ptr<TTemporaryRecord> record)
+    : TDownloadTarget(localRoot + repositoryPath, ClaimTemporaryFile(localRoot, repositoryPath, runPaths, record.get()),
+                      record),
       TVerifiedStreamResponse(FFile.get(), false, std::move(isTerminated), std::move(expected)),
       FRepositoryPath(std::move(repositoryPath)) {}
 

@@ -16,11 +16,13 @@
 // before the stream response uses it and goes after it.
 class TDownloadTarget {
  protected:
-  TDownloadTarget(std::wstring targetPath, TTemporaryFile temporary);
+  TDownloadTarget(std::wstring targetPath, TTemporaryFile temporary, std::shared_ptr<TTemporaryRecord> record);
   ~TDownloadTarget();
   TDownloadTarget(const TDownloadTarget&) = delete;
   TDownloadTarget& operator=(const TDownloadTarget&) = delete;
 
+  // First, so that it goes last: after the temporary file is gone.
+  std::shared_ptr<TTemporaryRecord> FRecord;
   std::wstring FTargetPath;
   std::wstring FTemporaryPath;
   std::unique_ptr<TFileStream> FFile;
@@ -34,7 +36,7 @@ class TDownloadFileResponse : private TDownloadTarget, public TVerifiedStreamRes
   // temporary file's name goes on record when one is given.
   TDownloadFileResponse(const std::wstring& localRoot, std::wstring repositoryPath, const TSortedStringList& runPaths,
                         std::optional<TBlobId> expected, TSilentTerminator isTerminated,
-                        TTemporaryRecord* record = nullptr);
+                        std::shared_ptr<TTemporaryRecord> record = nullptr);
 
   const std::wstring& RepositoryPath() const { return FRepositoryPath; }
   const std::wstring& TemporaryPath() const { return FTemporaryPath; }

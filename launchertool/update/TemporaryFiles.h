@@ -19,15 +19,18 @@ struct TTemporaryFile {
 };
 
 // The list of the temporary files of a run (repository paths, one UTF-8 line
-// each). Main thread only.
+// each). Shared by the run and by whatever holds one of its temporary files,
+// so that the list goes with the last of them; names are added on the main
+// thread only.
 class TTemporaryRecord {
  public:
   // In the installation folder; the walk's cleanup keeps it.
   static constexpr wchar_t kRepositoryPath[] = L"/.launcher-temporaries";
 
-  // localRoot: the installation folder, read at every call (the run's own
-  // setting, which outlives the record).
-  explicit TTemporaryRecord(const std::wstring& localRoot) : FLocalRoot(localRoot) {}
+  explicit TTemporaryRecord(std::wstring localRoot) : FLocalRoot(std::move(localRoot)) {}
+  // A run that ended (failed, cancelled, or succeeded) has removed its
+  // temporary files by now: the list goes unless one of them is still there.
+  ~TTemporaryRecord() { DiscardUnlessLeftOver(); }
   TTemporaryRecord(const TTemporaryRecord&) = delete;
   TTemporaryRecord& operator=(const TTemporaryRecord&) = delete;
   // Removes what an earlier run left: the files its list names (only names
@@ -38,13 +41,13 @@ class TTemporaryRecord {
   void Add(const std::wstring& repositoryPath);
   // The run succeeded: every file it claimed is placed or gone.
   void Discard();
-  // The run failed: the list goes unless a file it names is still there
-  // (still held by an exchange winding down); the next run removes those.
+  // The list goes unless a file it names is still there; the next run
+  // removes those.
   void DiscardUnlessLeftOver();
 
  private:
   std::wstring RecordPath() const { return FLocalRoot + kRepositoryPath; }
-  const std::wstring& FLocalRoot;
+  std::wstring FLocalRoot;
   std::vector<std::wstring> FNames;
   UniqueFileHandle FFile;
 };

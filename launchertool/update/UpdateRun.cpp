@@ -30,7 +30,7 @@ std::shared_ptr<TUpdateRun> TUpdateRun::Create(TUpdateRunSettings settings, TUpd
 }
 
 TUpdateRun::TUpdateRun(TUpdateRunSettings settings, TUpdateRunEvents& events)
-    : FSettings(std::move(settings)), FEvents(events), FExchanges(FSettings.Client), FTemporaries(FSettings.LocalPath) {
+    : FSettings(std::move(settings)), FEvents(events), FExchanges(FSettings.Client) {
   FNewCommitHash = FSettings.NewCommitHash;
   FProcessingHash = FSettings.LastCommitHash;
 }
@@ -47,7 +47,7 @@ TUpdateRun::~TUpdateRun() {
 
 void TUpdateRun::Start() {
   // What a killed or cut-off run left behind goes before this run claims names.
-  FTemporaries.RemoveLeftovers();
+  TemporaryRecord()->RemoveLeftovers();
   if (FSettings.LastCommitHash.empty()) {
     FNextUpdateState = [this] { TryFullUpdate(); };
   } else if (FNewCommitHash.empty()) {
@@ -56,6 +56,11 @@ void TUpdateRun::Start() {
     FNextUpdateState = [this] { GetChangesList(); };
   }
   Step([this] { TryGetNewLauncher(); });
+}
+
+std::shared_ptr<TTemporaryRecord> TUpdateRun::TemporaryRecord() {
+  if (!FTemporaries) FTemporaries = std::make_shared<TTemporaryRecord>(FSettings.LocalPath);
+  return FTemporaries;
 }
 
 void TUpdateRun::StartPacker() {

@@ -195,7 +195,7 @@ class TUpdateRun : public std::enable_shared_from_this<TUpdateRun>, private TMap
 
   // TMapLoaderHost: the run's side of its map loaders.
   const TSortedStringList& RunPaths() override { return FRunPaths; }
-  TTemporaryRecord* TemporaryRecord() override { return &FTemporaries; }
+  std::shared_ptr<TTemporaryRecord> TemporaryRecord() override;
   std::function<bool()> AbortTest() override;
   void RequestMapFile(const std::wstring& mapName, const std::wstring& fileName,
                       std::unique_ptr<THTTPResponse> response, TArrived arrived, TDone done) override;
@@ -209,8 +209,9 @@ class TUpdateRun : public std::enable_shared_from_this<TUpdateRun>, private TMap
 
   TUpdateRunEvents& FEvents;
   TExchangeSet FExchanges;
-  // The run's temporary files, written down until it succeeds.
-  TTemporaryRecord FTemporaries;
+  // The run's temporary files, written down until it succeeds; made at the
+  // first use, for the installation folder of that moment.
+  std::shared_ptr<TTemporaryRecord> FTemporaries;
   // Read by the downloads' abort tests on worker threads.
   std::shared_ptr<std::atomic<bool>> FCancelled = std::make_shared<std::atomic<bool>>(false);
   std::shared_ptr<Exception> FFailure;

@@ -166,7 +166,7 @@ void TUpdateRun::StartPlainFile(const std::wstring& path) {
   std::optional<TBlobId> expected;
   if (blob != FExpectedBlobs.end()) expected = blob->second;
   auto response = std::make_unique<TDownloadFileResponse>(FSettings.LocalPath, path, FRunPaths, std::move(expected),
-                                                          AbortTest(), &FTemporaries);
+                                                          AbortTest(), TemporaryRecord());
   LogMessage(L"Update", L"Begin file loading:" + path);
   TRepositoryRequestArgs args;
   args.Branch = FSettings.Branch;

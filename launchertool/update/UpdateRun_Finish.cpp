@@ -25,13 +25,12 @@ void TUpdateRun::FinishUpdate() {
       ApplyDeletions();
       WriteLastFile();
       // Every temporary file of the run is placed or gone.
-      FTemporaries.Discard();
+      TemporaryRecord()->Discard();
     }
   } catch (...) {
     Fail(CurrentExceptionAsObject());
   }
   DiscardLoadingWork();
-  if (Failed()) FTemporaries.DiscardUnlessLeftOver();
   End(FUpdateState == urSuccess ? TUpdateRunEnd::Installed : TUpdateRunEnd::NothingToLoad);
 }
 
@@ -86,5 +85,6 @@ void TUpdateRun::CollectUnlistedFiles(const std::wstring& folder, std::vector<st
 }
 
 void TUpdateRun::WriteLastFile() {
-  WriteLastFileAtomically(FSettings.LocalPath, FormatLastFile(FNewCommitHash, FSettings.Branch), &FTemporaries);
+  WriteLastFileAtomically(FSettings.LocalPath, FormatLastFile(FNewCommitHash, FSettings.Branch),
+                          TemporaryRecord().get());
 }
