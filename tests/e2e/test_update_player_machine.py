@@ -201,22 +201,23 @@ def disk_too_small(m):
             subprocess.run(["umount", "-l", str(m.folder.path)], check=True)
 
 
-def config_read_only(m):
-    set_attributes(m, CONFIG, readonly=True)
+def files_read_only(m):
+    # Wine lets root replace a read-only file but not delete one: the files the head deletes (the old name
+    # of a rename among them) are what a launcher that leaves the attribute alone trips over here.
+    for path in (CONFIG, OLD_NAME, OBSOLETE):
+        set_attributes(m, path, readonly=True)
     yield
 
 
 def last_hidden_and_read_only(m):
+    # Under Wine, as root, neither attribute stops the record being rewritten: this shows that such a record
+    # is read and replaced, not that the attributes were lifted (Windows would refuse the write).
     set_attributes(m, ".last", hidden=True, readonly=True)
     yield
 
 
 def exactly(expected):
     return lambda m, free, text: [] if plain(text) == plain(expected) else [f"expected {expected!r}"]
-
-
-def starting(expected):
-    return lambda m, free, text: [] if plain(text).startswith(expected) else [f"expected {expected!r}..."]
 
 
 def short_by_megabytes(m, free, text):
@@ -243,7 +244,7 @@ class Case:
 
 
 CASES = [
-    pytest.param(Case(download_fails, False, starting("Ошибка загрузки файла /data/config.ini [404]"),
+    pytest.param(Case(download_fails, False, exactly("Ошибка загрузки файла /data/config.ini [404]."),
                       kept=(CONFIG, OLD_NAME, OBSOLETE)), id="download-fails-deletes-nothing"),
     pytest.param(Case(file_held, False, exactly(held_message("/data/config.ini")),
                       log=r"System Error\.  Code: (32|5)\.", kept=(CONFIG, OLD_NAME, OBSOLETE)),
@@ -254,7 +255,7 @@ CASES = [
                  id="disk-too-small-walk"),
     pytest.param(Case(disk_too_small, False, exactly(DISK_FULL), log=r"System Error\.  Code: 112\.",
                       kept=(OLD_NAME, OBSOLETE)), id="disk-full-change-list"),
-    pytest.param(Case(config_read_only, False, None), id="read-only-file"),
+    pytest.param(Case(files_read_only, False, None), id="read-only-files"),
     pytest.param(Case(last_hidden_and_read_only, False, None), id="hidden-read-only-last"),
 ]
 
@@ -311,14 +312,15 @@ def test_a_fault_of_the_players_machine_is_told_and_the_next_run_completes(
         # The window offers the update again: a refusal before the run leaves it as it was, a failed run
         # ends in the optional update.
         launcher.wait_state("UpdateRequired" if case.untouched else "UpdateOptional", timeout=RUN_TIMEOUT)
-        if case.log:
-            wait_for(lambda: re.search(case.log, launcher_log.text()), what=f"{case.log!r} in the log")
         # What the failed run left, gathered so that the run after it is still tried and told.
         after = snapshot(game_folder.path)
         late = [r["path"] for r in machine_service.requests("")[requests_before:]]
         left = {
-            "neither as before nor as in the head": files_neither_before_nor_head(game_folder.path, before,
-                                                                                  machine_repo["head_files"]),
+            "missing in the log": case.log and not re.search(case.log, launcher_log.text()) and case.log,
+            "neither as before nor as in the head": [
+                p for p in files_neither_before_nor_head(game_folder.path, before, machine_repo["head_files"])
+                if p != TEMPORARIES],
+            "list of temporary files": after.get(TEMPORARIES, b"").decode("utf-8", "replace").split(),
             "temporary files": temporary_files(game_folder.path),
             ".last changed": after.get(".last", b"") != before.get(".last", b""),
             "kept files changed": [path for path in case.kept if after.get(path) != before[path]],
