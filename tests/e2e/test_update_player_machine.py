@@ -277,14 +277,14 @@ def temporary_files(folder):
     return sorted(p.relative_to(folder).as_posix() for p in Path(folder).rglob("*.download"))
 
 
-def assert_at_head(machine, launcher_dirty=()):
+def assert_at_head(machine, players_own=()):
     """The installation is the head's, `.last` names it, no temporary file or list of them is left."""
     folder, repo = machine.folder.path, machine.repo
-    allowed = (".last", "Launcher.exe", GAME_LOG, *launcher_dirty)
+    allowed = (".last", "Launcher.exe", GAME_LOG, *players_own)
     assert installation_differences(folder, repo["head_files"], allowed_extra=allowed) == []
     assert read_last(folder) == f"{repo['head']}\tmain"
     assert not (folder / TEMPORARIES).exists()
-    assert [p for p in temporary_files(folder) if p not in launcher_dirty] == []
+    assert [p for p in temporary_files(folder) if p not in players_own] == []
 
 
 @pytest.mark.parametrize("case", CASES)
@@ -316,7 +316,7 @@ def test_a_fault_of_the_players_machine_is_told_and_the_next_run_completes(
         after = snapshot(game_folder.path)
         late = [r["path"] for r in machine_service.requests("")[requests_before:]]
         left = {
-            "missing in the log": case.log and not re.search(case.log, launcher_log.text()) and case.log,
+            "missing in the log": [case.log] if case.log and not re.search(case.log, launcher_log.text()) else [],
             "neither as before nor as in the head": [
                 p for p in files_neither_before_nor_head(game_folder.path, before, machine_repo["head_files"])
                 if p != TEMPORARIES],
@@ -325,8 +325,8 @@ def test_a_fault_of_the_players_machine_is_told_and_the_next_run_completes(
             ".last changed": after.get(".last", b"") != before.get(".last", b""),
             "kept files changed": [path for path in case.kept if after.get(path) != before[path]],
             "fetched before the refusal": m.raw_requests() if case.walk else [],
-            "touched": case.untouched and (sorted(set(after.items()) ^ set(before.items())) or
-                                           [p for p in late if not p.startswith("/mp/collect")]),
+            "touched": [p for p in sorted(set(after) | set(before)) if after.get(p) != before.get(p)] +
+                       [p for p in late if not p.startswith("/mp/collect")] if case.untouched else [],
         }
 
         next(steps, None)  # the cause is gone
@@ -338,7 +338,7 @@ def test_a_fault_of_the_players_machine_is_told_and_the_next_run_completes(
 
 
 def test_a_killed_run_leaves_its_temporary_files_listed_and_the_next_run_removes_them(
-        harness, game_folder, launch, launcher_log, machine_repo, machine_service, screenshot):
+        harness, game_folder, launch, machine_repo, machine_service, screenshot):
     m = Machine(harness, game_folder, machine_service, machine_repo, walk=False)
     m.install()
     # A player's file under a name like the launcher's own: no list names it, so it stays.
@@ -371,5 +371,5 @@ def test_a_killed_run_leaves_its_temporary_files_listed_and_the_next_run_removes
     launcher = launch(endpoint=machine_service.url)
     text = press_update(launcher, screenshot, "player-machine-killed-run-next")
     assert text == FINISHED, text
-    assert_at_head(m, launcher_dirty=(decoy,))
+    assert_at_head(m, players_own=(decoy,))
     assert m.local(decoy).read_bytes() == b"the player's own\n"
