@@ -25,12 +25,19 @@
 //                                          stdin ends or the driver is ended
 //   pipe-probe --name N                    whether pipe N exists ("code": 0 when
 //                                          an instance listens, else the error)
+//   hold-file --path P                     open file P sharing only reads, reply,
+//                                          hold it until stdin ends or the driver
+//                                          is ended
+//   set-attributes --path P [--hidden] [--readonly]
+//                                          add the attributes; the reply holds
+//                                          them as read back
 #include <windows.h>
 
 #include <cwchar>
 #include <map>
 #include <string>
 
+#include "Files.h"
 #include "JsonText.h"
 #include "Pipes.h"
 #include "Processes.h"
@@ -294,6 +301,41 @@ int HoldPipeCommand(const Options& options) {
   return 0;
 }
 
+int FailWithCode(const wchar_t* what, DWORD code) {
+  JsonText json;
+  json.BeginObject().Key("error").Value(std::wstring(what)).Key("code").Value(static_cast<long long>(code)).EndObject();
+  Reply(json.Text());
+  return 1;
+}
+
+int HoldFileCommand(const Options& options) {
+  const std::wstring path = Option(options, L"path");
+  if (path.empty()) return Fail(L"--path missing");
+  HANDLE file = OpenHeldFile(path);
+  if (file == INVALID_HANDLE_VALUE) return FailWithCode(L"cannot open the file", GetLastError());
+  JsonText json;
+  json.BeginObject().Key("ok").Value(true).Key("pid").Value(static_cast<long long>(GetCurrentProcessId())).EndObject();
+  Reply(json.Text());
+  WaitForInputEnd();
+  CloseHandle(file);
+  return 0;
+}
+
+int SetAttributesCommand(const Options& options) {
+  const std::wstring path = Option(options, L"path");
+  if (path.empty()) return Fail(L"--path missing");
+  if (!AddFileAttributes(path, options.count(L"hidden") != 0, options.count(L"readonly") != 0))
+    return FailWithCode(L"cannot set the attributes", GetLastError());
+  const DWORD attributes = FileAttributesOf(path);
+  JsonText json;
+  json.BeginObject()
+      .Key("hidden").Value((attributes & FILE_ATTRIBUTE_HIDDEN) != 0)
+      .Key("readonly").Value((attributes & FILE_ATTRIBUTE_READONLY) != 0)
+      .EndObject();
+  Reply(json.Text());
+  return 0;
+}
+
 int PipeProbeCommand(const Options& options) {
   const std::wstring name = Option(options, L"name");
   if (name.empty()) return Fail(L"--name missing");
@@ -342,6 +384,8 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"token") return TokenCommand();
   if (command == L"hold-pipe") return HoldPipeCommand(options);
   if (command == L"pipe-probe") return PipeProbeCommand(options);
+  if (command == L"hold-file") return HoldFileCommand(options);
+  if (command == L"set-attributes") return SetAttributesCommand(options);
   if (command.rfind(L"reg-", 0) == 0) return RegistryCommand(command, options);
   return Fail(L"unknown command"), 2;
 }
