@@ -40,6 +40,7 @@ std::shared_ptr<Exception> InPlayersWords(const std::shared_ptr<Exception>& erro
       break;
   }
   if (text.empty()) return error;
-  LogMessage(L"Update", L"System error told in the player's words: " + cause.Message());
+  LogMessage(L"Update", L"System error told in the player's words: code " + std::to_wstring(fault.Code) + L" (" +
+                            SysErrorMessage(fault.Code) + L"), " + fault.FileName + L": " + cause.Message());
   return std::make_shared<EDownloadError>(text);
 }
