@@ -253,7 +253,7 @@ CASES = [
                  id="game-running"),
     pytest.param(Case(disk_too_small, True, short_by_megabytes, log=r"Not enough disk space"),
                  id="disk-too-small-walk"),
-    pytest.param(Case(disk_too_small, False, exactly(DISK_FULL), log=r"System Error\.  Code: 112\.",
+    pytest.param(Case(disk_too_small, False, exactly(DISK_FULL), log=r"code 112 \(",
                       kept=(OLD_NAME, OBSOLETE)), id="disk-full-change-list"),
     pytest.param(Case(files_read_only, False, None), id="read-only-files"),
     pytest.param(Case(last_hidden_and_read_only, False, None), id="hidden-read-only-last"),
