@@ -1,14 +1,12 @@
 """Single instance under pressure: bursts of starts, a restart that takes over, pipes of
 other users and sessions, the elevated helper that only removes the old file, links that
 cannot add switches, endpoint overrides that stay on this machine, and a missing winhttp.dll."""
-import json
-import subprocess
 import time
-from contextlib import contextmanager
 
 import pytest
 
 from e2e_support.launcher import WINDOW_CAPTION
+from e2e_support.holder import driver_holding
 from e2e_support.waiting import wait_for
 
 HAND_OVER_TIMEOUT = 60
@@ -75,27 +73,9 @@ def next_account(sid):
     return f"{head}-{int(rid) + 1}"
 
 
-@contextmanager
 def held_pipe(harness, name):
     """Another program holds the pipe `name` (one instance, other modes) until the block ends."""
-    out = harness.build_dir / "e2e-work" / "held-pipe.out"
-    out.parent.mkdir(parents=True, exist_ok=True)
-    out.unlink(missing_ok=True)
-    holder = harness.wine.start([harness.driver_exe, "hold-pipe", "--name", name], output=out, stdin=subprocess.PIPE)
-    try:
-        def replied():
-            text = out.read_text(errors="replace").strip() if out.exists() else ""
-            return json.loads(text.splitlines()[-1]) if text else None
-        reply = wait_for(replied, what=f"{name} to be held")
-        assert reply.get("ok") and holder.poll() is None, reply
-        yield holder
-    finally:
-        holder.stdin.close()
-        try:
-            holder.wait(timeout=30)
-        except subprocess.TimeoutExpired:
-            holder.kill()
-            holder.wait(timeout=30)
+    return driver_holding(harness, ["hold-pipe", "--name", name], name)
 
 
 FOREIGN_PIPES = [

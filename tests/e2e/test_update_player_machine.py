@@ -4,13 +4,11 @@ the game is running, the disk is full, files are read-only or hidden, the launch
 The player is told what happened in words that name the file or the drive and what to do. A failed run
 deletes nothing and leaves every file either as it was or as in the head, no temporary file and the old
 `.last`; once the cause is gone the next run reaches the head."""
-import json
 import math
 import os
 import random
 import re
 import subprocess
-from contextlib import contextmanager
 from dataclasses import dataclass
 from pathlib import Path
 
@@ -19,6 +17,7 @@ import pytest
 from e2e_support.installation import (expected_installation, installation_differences, read_last, repository_files,
                                       write_installation)
 from e2e_support.launcher import box_text, game_window
+from e2e_support.holder import driver_holding
 from e2e_support.waiting import wait_for
 from test_update_faults import FINISHED, files_neither_before_nor_head, repository_module, snapshot
 
@@ -113,28 +112,9 @@ class Machine:
         return [r["path"] for r in self.service.requests("/ORMUND42/")]
 
 
-@contextmanager
 def held_file(harness, windows_path):
     """Another program holds the file open (others may only read it) until the block ends."""
-    out = harness.build_dir / "e2e-work" / "held-file.out"
-    out.parent.mkdir(parents=True, exist_ok=True)
-    out.unlink(missing_ok=True)
-    holder = harness.wine.start([harness.driver_exe, "hold-file", "--path", windows_path], output=out,
-                                stdin=subprocess.PIPE)
-    try:
-        def replied():
-            text = out.read_text(errors="replace").strip() if out.exists() else ""
-            return json.loads(text.splitlines()[-1]) if text else None
-        reply = wait_for(replied, what=f"{windows_path} to be held")
-        assert reply.get("ok") and holder.poll() is None, reply
-        yield holder
-    finally:
-        holder.stdin.close()
-        try:
-            holder.wait(timeout=30)
-        except subprocess.TimeoutExpired:
-            holder.kill()
-            holder.wait(timeout=30)
+    return driver_holding(harness, ["hold-file", "--path", windows_path], windows_path)
 
 
 def set_attributes(machine, path, **attributes):
