@@ -110,7 +110,7 @@ void TUpdateRun::OnLauncherInfoLoaded(int32_t status, const std::wstring& body) 
   }
   // The running launcher is moved aside only once the new one proved itself.
   auto response = std::make_unique<TDownloadFileResponse>(FSettings.LocalPath, L"/Launcher.exe", TSortedStringList(),
-                                                          TBlobId{info.Sha, info.Size}, AbortTest(), TemporaryRecord());
+                                                          TBlobId{info.Sha, info.Size}, AbortTest());
   auto kept = std::make_shared<TKeptLauncher>();
   FExchanges.Send(
       TRepositoryRequestTarget{info.DownloadURL, L""}, std::move(response),
