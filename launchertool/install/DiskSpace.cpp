@@ -13,7 +13,10 @@ std::optional<uint64_t> FreeBytesFor(const std::wstring& folder) {
 }
 
 void RequireRoom(const std::wstring& folder, uint64_t neededBytes) {
-  const std::optional<uint64_t> free = FreeBytesFor(folder);
+  RequireRoom(folder, neededBytes, FreeBytesFor(folder));
+}
+
+void RequireRoom(const std::wstring& folder, uint64_t neededBytes, std::optional<uint64_t> free) {
   if (!free || neededBytes <= *free) return;
   LogMessage(L"Update", L"Not enough disk space in " + folder + L": " + std::to_wstring(neededBytes) +
                             L" bytes needed, " + std::to_wstring(*free) + L" free");

@@ -11,3 +11,5 @@ std::optional<uint64_t> FreeBytesFor(const std::wstring& folder);
 // Raises EDownloadError with the player's message (the drive and how much
 // more is needed) when needed bytes clearly do not fit on the folder's drive.
 void RequireRoom(const std::wstring& folder, uint64_t neededBytes);
+// The same with the free space already read (none: unknown, nothing refused).
+void RequireRoom(const std::wstring& folder, uint64_t neededBytes, std::optional<uint64_t> free);

@@ -22,3 +22,6 @@ class TTempFileStream : public THandleStream {
 std::unique_ptr<TStream> CreateTempStream();
 // The user's temporary folder, with its trailing separator.
 std::wstring TemporaryFolder();
+// Removes the files of such streams that a killed process or a power cut
+// left behind; one still open is in use and stays.
+void RemoveTempStreamLeftovers();

@@ -8,6 +8,7 @@
 #include "Handles.h"
 #include "Utf8.h"
 #include "install/OwnedFiles.h"
+#include "maps/TempFileStream.h"
 #include "uDebugUtils.h"
 #include "update/InstalledFiles.h"
 #include "update/RepositoryPaths.h"
@@ -41,22 +42,6 @@ std::vector<std::wstring> ReadRecord(const std::wstring& file) {
   return paths;
 }
 
-// Canvas and piece files of the map loader: vdrp*.tmp in the temporary folder.
-void RemoveCanvasLeftovers() {
-  wchar_t folder[MAX_PATH + 1] = {};
-  const DWORD length = GetTempPathW(static_cast<DWORD>(std::size(folder)), folder);
-  if (length == 0 || length >= std::size(folder)) return;
-  const std::wstring base(folder, length);
-  WIN32_FIND_DATAW data;
-  UniqueFindHandle find(FindFirstFileExW((base + L"vdrp*.tmp").c_str(), FindExInfoBasic, &data,
-                                         FindExSearchNameMatch, nullptr, 0));
-  if (!find) return;
-  do {
-    // One still open (delete-on-close, not shared) is in use and stays.
-    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW((base + data.cFileName).c_str());
-  } while (FindNextFileW(find.get(), &data));
-}
-
 }  // namespace
 
 void TTemporaryRecord::RemoveLeftovers() {
@@ -72,7 +57,7 @@ void TTemporaryRecord::RemoveLeftovers() {
       kept.push_back(path);
     }
   }
-  RemoveCanvasLeftovers();
+  RemoveTempStreamLeftovers();
   FFile.reset();
   FNames.clear();
   MakePlainFile(RecordPath());

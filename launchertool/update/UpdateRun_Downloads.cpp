@@ -134,7 +134,7 @@ void TUpdateRun::RequireRoomForDownloads() {
   }
   const std::optional<uint64_t> free = FreeBytesFor(FSettings.LocalPath);
   RequireRoom(FSettings.LocalPath,
-              InstallationBytesNeeded(FSettings.LocalPath, FPlainFilesToLoad, mapFiles, FExpectedBlobs, free));
+              InstallationBytesNeeded(FSettings.LocalPath, FPlainFilesToLoad, mapFiles, FExpectedBlobs, free), free);
 }
 
 void TUpdateRun::StartItems() {
