@@ -36,19 +36,26 @@ TPlacedFiles::TPlacedFiles(std::wstring localPath) : FFileName(RecordFileName(lo
 
 TExpectedBlobs TPlacedFiles::Begin(const std::wstring& head) {
   TPlacedRecord record = ParsePlacedRecord(ReadRecord(FFileName));
-  const bool continued = !head.empty() && record.Head == head;
-  if (!continued) record.Files.clear();
-  FFile.reset(CreateFileW(FFileName.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                          continued ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!FFile) {
-    LogMessage(L"Update", L"The record of placed files cannot be written: " + SysErrorMessage(GetLastError()));
-    return record.Files;
-  }
-  if (!continued && !head.empty()) Append(PlacedRecordHeader(head));
+  FHead = head;
+  FContinued = !head.empty() && record.Head == head;
+  if (!FContinued) record.Files.clear();
   return record.Files;
 }
 
 void TPlacedFiles::Add(const std::wstring& repositoryPath, const TBlobId& blob) {
+  // Opened at the first file placed, so that a run refused before it
+  // downloads anything leaves the folder as it was.
+  if (!FOpened) {
+    FOpened = true;
+    if (FHead.empty()) return;
+    FFile.reset(CreateFileW(FFileName.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                            FContinued ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!FFile) {
+      LogMessage(L"Update", L"The record of placed files cannot be written: " + SysErrorMessage(GetLastError()));
+      return;
+    }
+    if (!FContinued) Append(PlacedRecordHeader(FHead));
+  }
   Append(PlacedRecordLine(repositoryPath, blob));
 }
 

@@ -14,7 +14,7 @@ class TPlacedFiles {
   TPlacedFiles& operator=(const TPlacedFiles&) = delete;
 
   // The files the record holds for head; a record for another head (or none)
-  // is started afresh for this one.
+  // is started afresh for this one at the first Add.
   TExpectedBlobs Begin(const std::wstring& head);
   void Add(const std::wstring& repositoryPath, const TBlobId& blob);
   // Removes the record of the installation folder, whether or not this
@@ -25,5 +25,8 @@ class TPlacedFiles {
   void Append(const std::string& text);
 
   std::wstring FFileName;
+  std::wstring FHead;
+  bool FContinued = false;
+  bool FOpened = false;
   UniqueHandle FFile;
 };

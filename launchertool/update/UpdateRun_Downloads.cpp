@@ -241,8 +241,6 @@ void TUpdateRun::SkipFilesPlacedBefore() {
     if (!same) continue;
     LogMessage(L"Update", L"Placed by an earlier run for this head: " + path);
     FFileListToDownload.erase(listed);
-    // Still the file this run makes of it.
-    FPlacedFiles->Add(path, blob);
   }
 }
 
