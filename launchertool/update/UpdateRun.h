@@ -188,6 +188,7 @@ class TUpdateRun : public std::enable_shared_from_this<TUpdateRun>, private TMap
 
   // Self-update.
   void OnLauncherInfoLoaded(int32_t status, const std::wstring& body);
+  void DownloadNewLauncher(const std::wstring& url, const TBlobId& blob, const std::shared_ptr<TRetryCount>& count);
   void OnLauncherDownloaded(const std::wstring& downloaded, const std::wstring& sha);
   // The step after the launcher check.
   std::function<void()> FNextUpdateState;

@@ -16,6 +16,7 @@
 #include "update/DownloadFileResponse.h"
 #include "update/RepositoryRequests.h"
 #include "update/SelfUpdateRules.h"
+#include "update/ConnectionRetry.h"
 #include "update/UpdateRun.h"
 
 namespace {
@@ -108,25 +109,41 @@ void TUpdateRun::OnLauncherInfoLoaded(int32_t status, const std::wstring& body) 
     LogMessage(L"Update", L"Launcher still differs from " + sha + L" after a restart for it");
     throw EDownloadError(L"Не удалось обновить лаунчер: получена неверная версия. Попробуйте позже.");
   }
+  DownloadNewLauncher(info.DownloadURL, TBlobId{info.Sha, info.Size}, std::make_shared<TRetryCount>());
+}
+
+void TUpdateRun::DownloadNewLauncher(const std::wstring& url, const TBlobId& blob,
+                                     const std::shared_ptr<TRetryCount>& count) {
   // The running launcher is moved aside only once the new one proved itself.
   auto response = std::make_unique<TDownloadFileResponse>(FSettings.LocalPath, L"/Launcher.exe", TSortedStringList(),
-                                                          TBlobId{info.Sha, info.Size}, AbortTest());
+                                                          blob, AbortTest());
   auto kept = std::make_shared<TKeptLauncher>();
+  const std::wstring sha = FromUtf8(blob.Sha);
   FExchanges.Send(
-      TRepositoryRequestTarget{info.DownloadURL, L"", L""}, std::move(response),
+      TRepositoryRequestTarget{url, L"", L""}, std::move(response),
       [kept](THTTPAsyncContext& context) {
         auto& loaded = static_cast<TDownloadFileResponse&>(*context.Response());
         // An empty or partial launcher would leave the installation without one.
-        if (loaded.HTTPStatus() != 200) throw EDownloadError(L"Ошибка получения списка файлов!");
+        if (loaded.HTTPStatus() != 200) {
+          RaiseIfTransientStatus(loaded.HTTPStatus(), loaded.GetIntegerHeaderByName(L"Retry-After"),
+                                 L"Ошибка загрузки файла /Launcher.exe");
+          throw EDownloadError(L"Ошибка получения списка файлов!");
+        }
         kept->Path = loaded.KeepTemporary();
       },
-      [this, kept, sha](std::shared_ptr<Exception> failure) {
+      [this, kept, sha, url, blob, count](std::shared_ptr<Exception> failure) {
         Step([&] {
           if (failure) {
+            if (RetryLater(*count, L"/Launcher.exe", *failure, [this, url, blob, count] {
+                  DownloadNewLauncher(url, blob, count);
+                }, [] {})) {
+              return;
+            }
             LogMessage(L"Update", L"Can't update launcher");
             Fail(failure);
             return;
           }
+          Retried();
           // From here OnLauncherDownloaded owns the file.
           OnLauncherDownloaded(std::exchange(kept->Path, {}), sha);
         });
