@@ -33,7 +33,7 @@ TDownloadFileResponse::TDownloadFileResponse(const std::wstring& localRoot, std:
       TVerifiedStreamResponse(FFile.get(), false, std::move(isTerminated), std::move(expected)),
       FRepositoryPath(std::move(repositoryPath)) {}
 
-void TDownloadFileResponse::Complete(int32_t status) {
+void TDownloadFileResponse::Complete(int32_t status, const TAttemptGuard& placeGuard) {
   if (status != 200) {
     throw EDownloadError(L"Ошибка загрузки файла " + FRepositoryPath + L" [" + std::to_wstring(status) + L"]");
   }
@@ -41,7 +41,8 @@ void TDownloadFileResponse::Complete(int32_t status) {
   // The stream response keeps a pointer to the file, but no data follows the
   // end of the exchange.
   FFile.reset();
-  const DWORD error = ReplaceOwnedFile(FTemporaryPath, FTargetPath);
+  const DWORD error = ReplaceOwnedFile(FTemporaryPath, FTargetPath, placeGuard);
+  if (error == ERROR_CANCELLED && placeGuard) throw EAbort(L"Download cancelled: " + FRepositoryPath);
   if (error != ERROR_SUCCESS) RaiseFileOSError(error, FTargetPath);
   FPlaced = true;
 }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "Streams.h"
+#include "install/OwnedFiles.h"
 #include "update/TemporaryFiles.h"
 #include "update/VerifiedResponse.h"
 
@@ -45,8 +46,9 @@ class TDownloadFileResponse : private TDownloadTarget, public TVerifiedStreamRes
   // the temporary file in place of the target (EOSError naming the target
   // when that fails, after a held target was tried again);
   // anything else raises EDownloadError and leaves the target alone. No data
-  // may arrive afterwards.
-  void Complete(int32_t status);
+  // may arrive afterwards. A guard that refuses the move (the run stopped)
+  // raises EAbort and leaves the target alone too.
+  void Complete(int32_t status, const TAttemptGuard& placeGuard = {});
   // For a 200 reply that proved itself: closes the temporary file and hands
   // it to the caller, who then removes it when it is not used.
   std::wstring KeepTemporary();

@@ -173,10 +173,10 @@ void TUpdateRun::StartPlainFile(const std::wstring& path) {
   args.Path = path;
   FExchanges.Send(
       BuildRepositoryRequest(TRepositoryRequest::File, args), std::move(response),
-      [](THTTPAsyncContext& context) {
-        // Bytes only: the proven file takes its place on the worker.
+      [guard = PlaceGuard()](THTTPAsyncContext& context) {
+        // Bytes only: the proven file takes its place on the worker, unless the run stopped.
         auto& loaded = static_cast<TDownloadFileResponse&>(*context.Response());
-        loaded.Complete(loaded.HTTPStatus());
+        loaded.Complete(loaded.HTTPStatus(), guard);
       },
       [this](std::shared_ptr<Exception> failure) { Step([&] { ItemEnded(failure); }); });
 }
@@ -192,7 +192,7 @@ void TUpdateRun::ItemEnded(std::shared_ptr<Exception> failure) {
 }
 
 std::function<bool()> TUpdateRun::AbortTest() {
-  return [cancelled = FCancelled] { return cancelled->load(); };
+  return [token = FToken] { return token->Cancelled(); };
 }
 
 void TUpdateRun::RequestMapFile(const std::wstring& mapName, const std::wstring& fileName,
@@ -200,10 +200,10 @@ void TUpdateRun::RequestMapFile(const std::wstring& mapName, const std::wstring&
   TRepositoryRequestArgs args;
   args.Branch = FSettings.Branch;
   args.Path = std::wstring(kMapsFolder) + mapName + L"/" + fileName;
-  FExchanges.Send(BuildRepositoryRequest(TRepositoryRequest::File, args), std::move(response), std::move(arrived),
-                  [this, done = std::move(done)](std::shared_ptr<Exception> failure) {
-                    Step([&] { done(failure); });
-                  });
+  FExchanges.Send(
+      BuildRepositoryRequest(TRepositoryRequest::File, args), std::move(response),
+      [arrived = std::move(arrived)](THTTPAsyncContext& context) { arrived(*context.Response()); },
+      [this, done = std::move(done)](std::shared_ptr<Exception> failure) { Step([&] { done(failure); }); });
 }
 
 void TUpdateRun::MapDownloaded(std::shared_ptr<TMapLoader> map) {
