@@ -122,7 +122,12 @@ class MapDownloadTest : public ::testing::Test {
   static TReply Serve(const TSeenRequest& request) {
     std::lock_guard<std::mutex> lock(FilesLock());
     auto found = Files().find(request.Path);
-    if (found == Files().end()) return {404, {}, "404: Not Found"};
+    if (found == Files().end()) {
+      TReply missing;
+      missing.Status = 404;
+      missing.Body = "404: Not Found";
+      return missing;
+    }
     return found->second;
   }
   static void Put(const std::string& path, int status, const std::vector<uint8_t>& body) {
