@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <deque>
 #include <map>
 #include <memory>
@@ -120,6 +121,24 @@ void Finalize() {
 }
 
 bool IsMainThread() { return GetCurrentThreadId() == State().MainThreadId; }
+
+void AssertMainThread(const wchar_t* where) {
+  if (IsMainThread()) return;
+  const std::wstring text = std::wstring(where) + L" ran on thread " + std::to_wstring(GetCurrentThreadId()) +
+                            L", not on the main thread " + std::to_wstring(State().MainThreadId);
+  LogMessage(L"Fatal", text);
+  OutputDebugStringW(text.c_str());
+  std::fwprintf(stderr, L"Fatal: %ls\n", text.c_str());
+  std::fflush(stderr);
+  // Going on would free or join things from the wrong thread; a crash report
+  // of this moment is worth more than a later, stranger one.
+  using TFailFast = VOID(WINAPI*)(PEXCEPTION_RECORD, PCONTEXT, DWORD);
+  if (auto failFast = reinterpret_cast<TFailFast>(
+          GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "RaiseFailFastException"))) {
+    failFast(nullptr, nullptr, 0);
+  }
+  TerminateProcess(GetCurrentProcess(), 3);
+}
 
 void Queue(TQueuedCall call) {
   TState& s = State();

@@ -18,6 +18,9 @@ void Initialize();
 // Drops pending calls and every later one; Synchronize then returns false.
 void Finalize();
 bool IsMainThread();
+// Code that must run on the main thread states it: anywhere else the process
+// logs where it was and ends at once (a fail-fast crash), in every build.
+void AssertMainThread(const wchar_t* where);
 
 void Queue(TQueuedCall call);
 // Runs the call on the main thread after about delayMs (main thread only).

@@ -49,6 +49,7 @@ class THTTPResponse {
 
  private:
   friend class THTTPAsyncContext;
+  friend class THTTPResponseTestAccess;
   THTTPAsyncContext* FContext = nullptr;
   int64_t FDataSize = 0;
   int32_t FHTTPStatus = 0;

@@ -264,6 +264,30 @@ class Bench:
         self.close(launcher)
         return self.collect("fresh installation", peak)
 
+    def resumed(self, fresh_bytes, stop_at=0.9):
+        """A fresh installation killed at about stop_at of its bytes, then run again to its end."""
+        self.reset_installation()
+        total = fresh_bytes
+        seen = len(self.service.requests())
+        launcher = self.start_launcher()
+        launcher.wait_state("UpdateRequired", timeout=120)
+        launcher.click("BTN_Update")
+        launcher.answer(launcher.wait_dialog(), "OK")
+        picker = launcher.wait_dialog(caption=PICKER_CAPTION)
+        self.driver.pick(picker["hwnd"], self.windows_folder)
+        started = time.monotonic()
+
+        def fetched():
+            raw = [r["path"] for r in self.service.requests()[seen:]
+                   if r["path"].startswith(REPOSITORY) and r["method"] == "GET" and r["status"] == 200]
+            return sum(raw_sizes(self.repo["path"], raw).values()) if raw else 0
+        wait_for(lambda: fetched() >= stop_at * total, RUN_TIMEOUT, interval=1.0, what="the first run's bytes")
+        stopped_after, stopped_bytes = time.monotonic() - started, fetched()
+        self.driver.kill_under(self.windows_folder)
+        launcher.popen.wait(timeout=60)
+        second = self.offered_run("resumed installation, second run")
+        return second, stopped_after, stopped_bytes
+
     def incremental(self):
         subprocess.run(["git", "-C", self.repo["path"], "update-ref", "refs/heads/main", self.repo["next"]], check=True)
         return self.offered_run("incremental update")
@@ -381,6 +405,13 @@ def main():
         # Installations from nothing, one after another: one machine-wide
         # hiccup then moves one of them, not the figure.
         fresh = [measure(bench, bench.fresh, bench.repo["maps"]) for _ in range(max(1, args.repeat))]
+        first = fresh[len(fresh) // 2][0]
+        second, stopped_after, stopped_bytes = bench.resumed(first.bytes)
+        print("\n".join(second.report()), flush=True)
+        print(f"resumed: the first run killed after {stopped_after:.1f} s at {stopped_bytes / 1e6:.1f} MB "
+              f"({stopped_bytes / first.bytes:.0%}); the second run {second.seconds:.1f} s, "
+              f"{second.bytes / 1e6:.1f} MB fetched; a fresh run {first.seconds:.1f} s, {first.bytes / 1e6:.1f} MB",
+              flush=True)
         measure(bench, bench.incremental, bigrepo.CHANGED_MAPS)
         measure(bench, bench.walk, bench.repo["maps"])
         ours = statistics.median(run.seconds for run, _ in fresh)

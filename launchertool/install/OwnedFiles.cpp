@@ -40,10 +40,11 @@ bool MakePlainFile(const std::wstring& path) {
   return SetFileAttributesW(path.c_str(), plain == 0 ? FILE_ATTRIBUTE_NORMAL : plain) != FALSE;
 }
 
-DWORD ReplaceOwnedFile(const std::wstring& source, const std::wstring& target) {
-  return RetryWhileHeld(
-      [&] { return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING); },
-      target);
+DWORD ReplaceOwnedFile(const std::wstring& source, const std::wstring& target, const TAttemptGuard& guard) {
+  const std::function<BOOL()> move = [&] {
+    return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
+  };
+  return RetryWhileHeld([&] { return guard ? guard(move) : move(); }, target);
 }
 
 DWORD DeleteOwnedFile(const std::wstring& path) {

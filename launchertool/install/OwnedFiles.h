@@ -5,10 +5,16 @@
 // the call gives up. A read-only or hidden file is made plain first.
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
-// Puts source in place of target in one step. ERROR_SUCCESS or the last error.
-DWORD ReplaceOwnedFile(const std::wstring& source, const std::wstring& target);
+// Makes one attempt (returns what attempt returned) or refuses it (FALSE with
+// the thread's last error set); the pauses between attempts are outside it.
+using TAttemptGuard = std::function<BOOL(const std::function<BOOL()>& attempt)>;
+
+// Puts source in place of target in one step. ERROR_SUCCESS or the last error
+// (the guard's, when it refused an attempt).
+DWORD ReplaceOwnedFile(const std::wstring& source, const std::wstring& target, const TAttemptGuard& guard = {});
 // ERROR_SUCCESS also when the file does not exist (any more).
 DWORD DeleteOwnedFile(const std::wstring& path);
 // Clears the read-only, hidden and system attributes where they are set;

@@ -24,8 +24,39 @@ namespace {
 void LogUpdate(const std::wstring& message) { LogMessage(L"Update", message); }
 }  // namespace
 
+// The response of an ordinary map file: the body streams into a member of
+// the new archive, which the response holds for as long as it may write.
+class TMapMemberResponse : public TVerifiedStreamResponse {
+ public:
+  TMapMemberResponse(std::shared_ptr<TMapArchive> archive, const std::wstring& name, TSilentTerminator isTerminated,
+                     std::optional<TBlobId> expected)
+      : TVerifiedStreamResponse(archive->Zip->PrepareAddFile(name, zip::kMethodDeflated), false,
+                                std::move(isTerminated), std::move(expected)),
+        FArchive(std::move(archive)) {}
+  TMapArchive& Archive() const { return *FArchive; }
+
+ private:
+  std::shared_ptr<TMapArchive> FArchive;
+};
+
+TMapArchive::TMapArchive(std::wstring path, std::shared_ptr<TTemporaryRecord> record)
+    : Record(std::move(record)), Path(std::move(path)) {}
+
+TMapArchive::~TMapArchive() {
+  // Closing writes what the archive holds; an unfinished member is dropped.
+  try {
+    Zip.reset();
+  } catch (...) {
+  }
+  if (!Placed) DeleteFileW(Path.c_str());
+}
+
 TMapLoader::TMapLoader(std::wstring name, std::wstring localPath, TMapLoaderHost& host)
-    : FMapName(std::move(name)), FLocalPath(std::move(localPath)), FHost(&host), FIsCancelled(host.AbortTest()) {}
+    : FMapName(std::move(name)),
+      FLocalPath(std::move(localPath)),
+      FHost(&host),
+      FIsCancelled(host.AbortTest()),
+      FPlaceGuard(host.PlaceGuard()) {}
 
 TMapLoader::~TMapLoader() {
   FFilesList.clear();
@@ -44,12 +75,13 @@ void TMapLoader::CheckNames() const {
 }
 
 void TMapLoader::DiscardArchive() {
-  // Closing writes what the archive holds; an unfinished member is dropped.
-  try {
-    FSavedZip.reset();
-  } catch (...) {
-  }
-  if (!FSavedZipPath.empty() && !FArchivePlaced) DeleteFileW(FSavedZipPath.c_str());
+  // A response still writing a member keeps the archive until it is freed.
+  FArchive.reset();
+}
+
+TCustomZipFile& TMapLoader::Zip() const {
+  if (!FArchive || !FArchive->Zip) throw Exception(L"Map archive is not open: " + FMapName);
+  return *FArchive->Zip;
 }
 
 void TMapLoader::Fail(std::shared_ptr<Exception> error) {
@@ -70,11 +102,11 @@ void TMapLoader::BeginLoading() {
       }
     }
     // A name no file of the installation or of this run has.
-    FTemporaryRecord = FHost->TemporaryRecord();
-    FSavedZipPath =
-        ClaimTemporaryFile(FLocalPath, L"/data/maps/" + FMapName, FHost->RunPaths(), FTemporaryRecord.get()).Path;
-    FSavedZip = std::make_unique<TCustomZipFile>();
-    FSavedZip->Open(FSavedZipPath, TZipMode::zmReadWrite);
+    std::shared_ptr<TTemporaryRecord> record = FHost->TemporaryRecord();
+    std::wstring path = ClaimTemporaryFile(FLocalPath, L"/data/maps/" + FMapName, FHost->RunPaths(), record.get()).Path;
+    FArchive = std::make_shared<TMapArchive>(std::move(path), std::move(record));
+    FArchive->Zip = std::make_unique<TCustomZipFile>();
+    FArchive->Zip->Open(FArchive->Path, TZipMode::zmReadWrite);
     FCurrentIndex = 0;
     if (FLoadOrder.empty()) {
       FHost->MapFileLoaded();
@@ -93,7 +125,8 @@ void TMapLoader::LoadCurrentFile() {
   std::optional<TBlobId> expected;
   const auto blob = FExpectedBlobs.find(name);
   if (blob != FExpectedBlobs.end()) expected = blob->second;
-  // The reply's handlers hold the loader: it outlives the exchange.
+  // The reply's handlers hold the loader: it outlives the exchange; a
+  // member's response holds the archive.
   std::shared_ptr<TMapLoader> self = shared_from_this();
   TMapLoaderHost::TDone done = [self](std::shared_ptr<Exception> failure) { self->FileDone(std::move(failure)); };
   if (IsMapPiece(name)) {
@@ -107,22 +140,19 @@ void TMapLoader::LoadCurrentFile() {
     response->SetRepositoryPath(RepositoryPath(name));
     FHost->RequestMapFile(
         FMapName, name, std::move(response),
-        [self](THTTPAsyncContext& context) {
-          auto& response = static_cast<TVerifiedStreamResponse&>(*context.Response());
+        [self](THTTPResponse& reply) {
+          auto& response = static_cast<TVerifiedStreamResponse&>(reply);
           self->ImagePartLoaded(response.HTTPStatus(), *response.OutStream(),
                                 [&response](const std::wstring& path) { response.Verify(path); });
         },
         std::move(done));
   } else {
-    TStream* member = FSavedZip->PrepareAddFile(name, zip::kMethodDeflated);
-    auto response = std::make_unique<TVerifiedStreamResponse>(member, false, FIsCancelled, std::move(expected));
+    if (!FArchive || !FArchive->Zip) throw Exception(L"Map archive is not open: " + FMapName);
+    auto response = std::make_unique<TMapMemberResponse>(FArchive, name, FIsCancelled, std::move(expected));
     response->SetRepositoryPath(RepositoryPath(name));
     FHost->RequestMapFile(
         FMapName, name, std::move(response),
-        [self](THTTPAsyncContext& context) {
-          auto& response = static_cast<TVerifiedStreamResponse&>(*context.Response());
-          self->MapFileLoaded(response.HTTPStatus(), [&response](const std::wstring& path) { response.Verify(path); });
-        },
+        [self](THTTPResponse& reply) { self->MapFileLoaded(static_cast<TMapMemberResponse&>(reply)); },
         std::move(done));
   }
 }
@@ -132,9 +162,12 @@ void TMapLoader::ImagePartLoaded(int32_t status, TStream& piece, const TVerify& 
              [&](const std::wstring& name) { PlacePiece(name, piece); });
 }
 
-void TMapLoader::MapFileLoaded(int32_t status, const TVerify& verify) {
+void TMapLoader::MapFileLoaded(TMapMemberResponse& response) {
   // After a failed reply the member stays unfinished and the archive is never packed.
-  FileLoaded(status, L"End load map file: ", verify, [&](const std::wstring&) { FSavedZip->EndAddFile(); });
+  FileLoaded(
+      response.HTTPStatus(), L"End load map file: ",
+      [&response](const std::wstring& path) { response.Verify(path); },
+      [&response](const std::wstring&) { response.Archive().Zip->EndAddFile(); });
 }
 
 std::wstring TMapLoader::RepositoryPath(const std::wstring& name) const {
@@ -187,7 +220,7 @@ void TMapLoader::FileDone(std::shared_ptr<Exception> failure) {
 void TMapLoader::RetryCurrentFile() {
   try {
     // What the failed try wrote of a member goes; a piece had its own file.
-    if (!IsMapPiece(CurrentName())) FSavedZip->AbandonAddFile();
+    if (!IsMapPiece(CurrentName()) && FArchive && FArchive->Zip) FArchive->Zip->AbandonAddFile();
     LoadCurrentFile();
   } catch (...) {
     Fail(CurrentExceptionAsObject());

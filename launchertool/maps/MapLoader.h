@@ -5,7 +5,8 @@
 // and puts it in place of <map>.zip (Pack). The main thread decides (start,
 // next file, failure); a reply's bytes go into the archive or onto the
 // canvas on the worker thread that received them; every piece of async work
-// holds the loader, so it lives as long as any of them.
+// holds the loader, so it lives as long as any of them, and the response of
+// a member holds the new archive it writes into.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -13,16 +14,33 @@
 #include <vector>
 
 #include "Exceptions.h"
+#include "install/OwnedFiles.h"
 #include "update/ExpectedBlobs.h"
 #include "update/RetrySchedule.h"
 #include "window/SortedStringList.h"
 
 class TCustomZipFile;
-class THTTPAsyncContext;
 class TMapLoaderHost;
+class TMapMemberResponse;
 class TStream;
 class TTemporaryRecord;
 struct TGraphicClass;
+
+// The new archive <map>.download, shared by its loader and the response that
+// streams a member into it: the last of them to let go closes it and removes
+// its file, unless it took <map>.zip's place.
+struct TMapArchive {
+  TMapArchive(std::wstring path, std::shared_ptr<TTemporaryRecord> record);
+  ~TMapArchive();
+  TMapArchive(const TMapArchive&) = delete;
+  TMapArchive& operator=(const TMapArchive&) = delete;
+
+  // First, so that it goes last: after the file is gone.
+  std::shared_ptr<TTemporaryRecord> Record;
+  std::wstring Path;
+  std::unique_ptr<TCustomZipFile> Zip;
+  bool Placed = false;
+};
 
 class TMapLoader : public std::enable_shared_from_this<TMapLoader> {
  public:
@@ -61,7 +79,9 @@ class TMapLoader : public std::enable_shared_from_this<TMapLoader> {
   using TVerify = std::function<void(const std::wstring& repositoryPath)>;
   // A reply has ended: its status, and for a piece the file it was written to.
   void ImagePartLoaded(int32_t status, TStream& piece, const TVerify& verify = nullptr);
-  void MapFileLoaded(int32_t status, const TVerify& verify = nullptr);
+  // The member goes into the archive its response holds, never the loader's:
+  // the loader may have let go of it meanwhile.
+  void MapFileLoaded(TMapMemberResponse& response);
   // What both share; keep(name) takes the finished file.
   void FileLoaded(int32_t status, const wchar_t* endText, const TVerify& verify,
                   const std::function<void(const std::wstring&)>& keep);
@@ -71,9 +91,11 @@ class TMapLoader : public std::enable_shared_from_this<TMapLoader> {
   void RetryCurrentFile();
   std::wstring RepositoryPath(const std::wstring& name) const;
   void FinishLoading();
-  // The map failed or was cancelled: its new archive goes, the host hears of it.
+  // The map failed or was cancelled: its new archive goes (once no exchange
+  // writes it), the host hears of it.
   void Fail(std::shared_ptr<Exception> error);
   void DiscardArchive();
+  TCustomZipFile& Zip() const;
   bool Cancelled() const { return FIsCancelled && FIsCancelled(); }
   void CheckNames() const;
   std::wstring CurrentName() const { return FLoadOrder[static_cast<size_t>(FCurrentIndex)]; }
@@ -90,16 +112,13 @@ class TMapLoader : public std::enable_shared_from_this<TMapLoader> {
   // Puts <map>.download in place of <map>.zip: ERROR_SUCCESS or why not.
   unsigned long ReplaceOldArchive(const std::wstring& oldArchive);
 
-  // First, so that it goes last: after <map>.download is gone.
-  std::shared_ptr<TTemporaryRecord> FTemporaryRecord;
   std::wstring FMapName;
   int32_t FWidth = 0;
   int32_t FHeight = 0;
   std::unique_ptr<TStream> FBitmapRawStream;
   const TGraphicClass* FOldMapFormat = nullptr;
-  std::unique_ptr<TCustomZipFile> FSavedZip;
-  // The file FSavedZip writes: <map>.zip's replacement until packing ends.
-  std::wstring FSavedZipPath;
+  // <map>.zip's replacement until packing ends.
+  std::shared_ptr<TMapArchive> FArchive;
   bool FArchivePlaced = false;
   int32_t FCurrentIndex = 0;
   // The tries of the current file.
@@ -108,6 +127,7 @@ class TMapLoader : public std::enable_shared_from_this<TMapLoader> {
   std::vector<std::wstring> FLoadOrder;
   std::wstring FLocalPath;
   TMapLoaderHost* FHost;
-  // The run's abort test, safe on any thread.
+  // The run's abort test and its guard of the archive's move, safe on any thread.
   std::function<bool()> FIsCancelled;
+  TAttemptGuard FPlaceGuard;
 };

@@ -6,18 +6,19 @@
 #include <string>
 
 #include "Exceptions.h"
+#include "install/OwnedFiles.h"
 #include "update/RetrySchedule.h"
 #include "window/SortedStringList.h"
 
-class THTTPAsyncContext;
 class THTTPResponse;
 class TMapLoader;
 class TTemporaryRecord;
 
 class TMapLoaderHost {
  public:
-  // Runs on a WinHTTP worker thread when the reply has ended; raises to refuse it.
-  using TArrived = std::function<void(THTTPAsyncContext& context)>;
+  // Runs on a WinHTTP worker thread when the reply has ended, with the
+  // exchange's response; raises to refuse it.
+  using TArrived = std::function<void(THTTPResponse& response)>;
   // Runs on the main thread afterwards: null, or why the file did not arrive.
   using TDone = std::function<void(std::shared_ptr<Exception> failure)>;
 
@@ -30,6 +31,9 @@ class TMapLoaderHost {
   // True once the run stops; read on worker and packer threads, so it owns
   // what it reads.
   virtual std::function<bool()> AbortTest() = 0;
+  // Guards the move of a packed archive into place: refused once the run
+  // stopped. Safe on any thread; none when empty.
+  virtual TAttemptGuard PlaceGuard() { return {}; }
   // Starts the download of a file of a map folder; the exchange owns the response.
   virtual void RequestMapFile(const std::wstring& mapName, const std::wstring& fileName,
                               std::unique_ptr<THTTPResponse> response, TArrived arrived, TDone done) = 0;

@@ -53,7 +53,7 @@ void TMapLoader::Pack(const std::function<bool()>& stopped) {
     LogUpdate(L"Begin map packing: " + FMapName);
     PackArchive(stopped);
   } catch (...) {
-    EndOpenMember(FSavedZip.get());
+    EndOpenMember(FArchive ? FArchive->Zip.get() : nullptr);
     DiscardArchive();
     throw;
   }
@@ -62,14 +62,14 @@ void TMapLoader::Pack(const std::function<bool()>& stopped) {
 const TGraphicClass* TMapLoader::NewMapFormat() {
   const TGraphicClass* format = FOldMapFormat;
   // A settings.ini of this run is already a member of the new archive.
-  if (FFilesList.count(L"settings.ini")) format = GraphicClassForFormat(ReadMapFormat(*FSavedZip));
+  if (FFilesList.count(L"settings.ini")) format = GraphicClassForFormat(ReadMapFormat(Zip()));
   if (!format)
     throw EDownloadError(L"Не удалось определить формат изображения карты " + FMapName + L"!");
   return format;
 }
 
 void TMapLoader::PackArchive(const std::function<bool()>& stopped) {
-  if (!FSavedZip) throw Exception(L"Map archive is not open: " + FMapName);
+  TCustomZipFile& saved = Zip();
   const TGraphicClass* format = FBitmapRawStream ? NewMapFormat() : nullptr;
   std::wstring old = MapsFolder() + FMapName + L".zip";
   if (FileExists(old) && TZipFile::IsValid(old)) CarryOverOldMembers(old, format);
@@ -79,25 +79,29 @@ void TMapLoader::PackArchive(const std::function<bool()>& stopped) {
     FOldMapFormat = format;
     // PNG is compressed already; deflating it again gains nothing.
     uint16_t method = format == &kPngGraphicClass ? zip::kMethodStored : zip::kMethodDeflated;
-    TStream* member = FSavedZip->PrepareAddFile(ImageMemberName(*format), method);
+    TStream* member = saved.PrepareAddFile(ImageMemberName(*format), method);
     std::unique_ptr<TGraphic> image = format->Create();
     image->Assign(std::make_unique<TCancellableRows>(*FBitmapRawStream, FWidth, FHeight, stopped));
     if (Cancelled()) {
       // Cancelled: <map>.zip stays as it was, the new archive goes.
       image.reset();
-      FSavedZip->EndAddFile();
+      saved.EndAddFile();
       DiscardArchive();
       return;
     }
     image->SaveToStream(*member);
     image.reset();
-    FSavedZip->EndAddFile();
+    saved.EndAddFile();
   }
 
-  std::unique_ptr<TCustomZipFile> archive = std::move(FSavedZip);
-  archive->Close();
-  archive.reset();
+  saved.Close();
+  FArchive->Zip.reset();
   const DWORD error = ReplaceOldArchive(old);
+  if (error == ERROR_CANCELLED && FPlaceGuard) {
+    // The run stopped while the archive was completed: <map>.zip stays as it was.
+    DiscardArchive();
+    return;
+  }
   LogUpdate(L"End map packing: " + FMapName);
   if (error == ERROR_SUCCESS) return;
   // The run must not end as a success with the old map in place.
@@ -128,17 +132,20 @@ void TMapLoader::CarryOverOldMembers(const std::wstring& oldArchive, const TGrap
     TZipHeader header;
     std::unique_ptr<TStream> reader = archive.Read(index, header);
     TPartialStream member(reader.release(), header.UncompressedSize, true);
-    FSavedZip->Add(member, name, zip::kMethodDeflated);
+    Zip().Add(member, name, zip::kMethodDeflated);
   }
 }
 
 DWORD TMapLoader::ReplaceOldArchive(const std::wstring& oldArchive) {
   // One step: there is never a moment without <map>.zip.
-  const DWORD error = ReplaceOwnedFile(FSavedZipPath, oldArchive);
+  // The check that the run still wants it and the move are one step.
+  const DWORD error = ReplaceOwnedFile(FArchive->Path, oldArchive, FPlaceGuard);
   if (error == ERROR_SUCCESS) {
+    FArchive->Placed = true;
     FArchivePlaced = true;
     return error;
   }
+  if (error == ERROR_CANCELLED && FPlaceGuard) return error;
   LogUpdate(L"Can't replace map archive: " + FMapName + L" (" + std::to_wstring(error) + L": " +
             SysErrorMessage(error) + L")");
   return error;

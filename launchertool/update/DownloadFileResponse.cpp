@@ -60,7 +60,7 @@ std::wstring TDownloadFileResponse::RangeHeader() const {
   return L"Range: bytes=" + std::to_wstring(ResumedFrom()) + L"-";
 }
 
-void TDownloadFileResponse::Complete(int32_t status, uint32_t retryAfterSeconds) {
+void TDownloadFileResponse::Complete(int32_t status, uint32_t retryAfterSeconds, const TAttemptGuard& placeGuard) {
   RaiseIfTransientStatus(status, retryAfterSeconds, L"Ошибка загрузки файла " + FRepositoryPath);
   if (status != 200 && !(status == 206 && ResumedFrom() > 0)) {
     throw EDownloadError(L"Ошибка загрузки файла " + FRepositoryPath + L" [" + std::to_wstring(status) + L"]");
@@ -69,7 +69,8 @@ void TDownloadFileResponse::Complete(int32_t status, uint32_t retryAfterSeconds)
   // The stream response keeps a pointer to the file, but no data follows the
   // end of the exchange.
   FTemporary->Close();
-  const DWORD error = ReplaceOwnedFile(FTemporary->Path(), FTargetPath);
+  const DWORD error = ReplaceOwnedFile(FTemporary->Path(), FTargetPath, placeGuard);
+  if (error == ERROR_CANCELLED && placeGuard) throw EAbort(L"Download cancelled: " + FRepositoryPath);
   if (error != ERROR_SUCCESS) RaiseFileOSError(error, FTargetPath);
   FTemporary->MarkPlaced();
 }

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "Streams.h"
+#include "install/OwnedFiles.h"
 #include "update/TemporaryFiles.h"
 #include "update/VerifiedResponse.h"
 
@@ -71,8 +72,10 @@ class TDownloadFileResponse : private TDownloadTarget, public TVerifiedStreamRes
   // temporary file in place of the target (EOSError naming the target when
   // that fails, after a held target was tried again); a status worth
   // another try raises EServerReplyError, anything else EDownloadError, and
-  // the target stays alone. No data may arrive afterwards.
-  void Complete(int32_t status, uint32_t retryAfterSeconds = 0);
+  // the target stays alone. No data may arrive afterwards. A guard that
+  // refuses the move (the run stopped) raises EAbort and leaves the target
+  // alone too.
+  void Complete(int32_t status, uint32_t retryAfterSeconds = 0, const TAttemptGuard& placeGuard = {});
   // For a 200 reply that proved itself: closes the temporary file and hands
   // it to the caller, who then removes it when it is not used.
   std::wstring KeepTemporary();

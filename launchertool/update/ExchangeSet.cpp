@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <utility>
 
 #include "HttpAsyncContext.h"
 #include "HttpClient.h"
@@ -42,6 +43,13 @@ struct TExchangeSet::TShared {
       }
     });
   }
+  static void PostFreed(const std::weak_ptr<TShared>& shared, uint64_t id) {
+    MainThread::Queue([shared, id] {
+      if (auto alive = shared.lock()) {
+        if (alive->Owner) alive->Owner->Freed(id);
+      }
+    });
+  }
 };
 
 // Held by the exchange's handlers, so it goes when the exchange is freed.
@@ -52,9 +60,10 @@ struct TExchangeSet::TLife {
     ++AliveExchanges().Count;
   }
   ~TLife() {
-    // An exchange closed without a reply or a failure still reports once.
+    // The response (and what it writes into) went before its handlers; an
+    // exchange closed without a reply or a failure reports then.
     try {
-      TShared::Post(Shared, Id, std::make_shared<EAbort>(L"The exchange was closed"));
+      TShared::PostFreed(Shared, Id);
     } catch (...) {
     }
     Arrived = nullptr;
@@ -73,8 +82,8 @@ struct TExchangeSet::TLife {
   TArrived Arrived;
 };
 
-TExchangeSet::TExchangeSet(std::shared_ptr<THTTPClient> client)
-    : FClient(std::move(client)), FShared(std::make_shared<TShared>()) {
+TExchangeSet::TExchangeSet(std::shared_ptr<THTTPClient> client, std::function<void()> freed)
+    : FClient(std::move(client)), FFreed(std::move(freed)), FShared(std::make_shared<TShared>()) {
   FShared->Owner = this;
 }
 
@@ -126,11 +135,19 @@ void TExchangeSet::Send(const TRepositoryRequestTarget& target, std::unique_ptr<
   }
 }
 
+size_t TExchangeSet::Open() const {
+  size_t open = 0;
+  for (const auto& [id, entry] : FOpen) {
+    if (entry.Done) ++open;
+  }
+  return open;
+}
+
 void TExchangeSet::AbortAll() {
   for (auto& [id, entry] : FOpen) {
     if (auto context = entry.Context.lock()) context->Dispose();
     // Posted, not called: the owner is in the middle of a step.
-    TShared::Post(FShared, id, std::make_shared<EAbort>(L"The exchange was closed"));
+    if (entry.Done) TShared::Post(FShared, id, std::make_shared<EAbort>(L"The exchange was closed"));
   }
 }
 
@@ -144,9 +161,24 @@ bool TExchangeSet::WaitForAllFreed(uint32_t timeoutMs) {
 }
 
 void TExchangeSet::Report(uint64_t id, std::shared_ptr<Exception> failure) {
+  MainThread::AssertMainThread(L"TExchangeSet::Report");
+  auto entry = FOpen.find(id);
+  if (entry == FOpen.end() || !entry->second.Done) return;
+  TDone done = std::exchange(entry->second.Done, nullptr);
+  done(std::move(failure));
+}
+
+void TExchangeSet::Freed(uint64_t id) {
+  MainThread::AssertMainThread(L"TExchangeSet::Freed");
   auto entry = FOpen.find(id);
   if (entry == FOpen.end()) return;
   TDone done = std::move(entry->second.Done);
   FOpen.erase(entry);
-  done(std::move(failure));
+  // Freed without a reply or a failure: it was closed. The owner hears of
+  // the freeing in that report.
+  if (done) {
+    done(std::make_shared<EAbort>(L"The exchange was closed"));
+  } else if (FFreed) {
+    FFreed();
+  }
 }

@@ -9,7 +9,9 @@
 // itself. Closing an exchange reports it at once; the exchange itself lets go
 // of what it holds (its response and files) when WinHTTP frees it, which may
 // be later: Windows does it at once, Wine only when the pending receive times
-// out. The program waits for that before it exits (WaitForAllFreed).
+// out. The owner hears of that too (`freed`, main thread), so that it ends
+// only when nothing of it is still writing; the program waits for every set's
+// exchanges before it exits (WaitForAllFreed).
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -27,8 +29,10 @@ class TExchangeSet {
   using TArrived = std::function<void(THTTPAsyncContext& context)>;
   using TDone = std::function<void(std::shared_ptr<Exception> failure)>;
 
-  // client: asynchronous; may be null (every Send then raises).
-  explicit TExchangeSet(std::shared_ptr<THTTPClient> client);
+  // client: asynchronous; may be null (every Send then raises). freed, when
+  // given, runs on the main thread when an exchange that had reported has
+  // been freed (one freed before its report reports then instead).
+  explicit TExchangeSet(std::shared_ptr<THTTPClient> client, std::function<void()> freed = nullptr);
   ~TExchangeSet();
   TExchangeSet(const TExchangeSet&) = delete;
   TExchangeSet& operator=(const TExchangeSet&) = delete;
@@ -41,7 +45,9 @@ class TExchangeSet {
   // comes first.
   void AbortAll();
   // Exchanges whose done has not run yet.
-  size_t Open() const { return FOpen.size(); }
+  size_t Open() const;
+  // Exchanges not freed yet, reported or not: what they write into is still in use.
+  size_t Alive() const { return FOpen.size(); }
 
   // Waits until every exchange of every set has been freed; false after timeoutMs.
   static bool WaitForAllFreed(uint32_t timeoutMs);
@@ -50,14 +56,16 @@ class TExchangeSet {
   struct TShared;
   struct TLife;
   struct TEntry {
-    TDone Done;
+    TDone Done;  // null once reported
     std::weak_ptr<THTTPAsyncContext> Context;
   };
   void Report(uint64_t id, std::shared_ptr<Exception> failure);
+  void Freed(uint64_t id);
 
   std::shared_ptr<THTTPClient> FClient;
+  std::function<void()> FFreed;
   std::shared_ptr<TShared> FShared;
-  // Main thread only.
+  // Main thread only; an entry stays until its exchange is freed.
   std::map<uint64_t, TEntry> FOpen;
   uint64_t FNextId = 0;
 };

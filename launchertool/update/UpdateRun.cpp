@@ -28,26 +28,34 @@ bool IsAbort(const Exception& e) {
 }  // namespace
 
 std::shared_ptr<TUpdateRun> TUpdateRun::Create(TUpdateRunSettings settings, TUpdateRunEvents& events) {
+  MainThread::AssertMainThread(L"TUpdateRun::Create");
   return std::shared_ptr<TUpdateRun>(new TUpdateRun(std::move(settings), events));
 }
 
 TUpdateRun::TUpdateRun(TUpdateRunSettings settings, TUpdateRunEvents& events)
-    : FSettings(std::move(settings)), FEvents(events), FExchanges(FSettings.Client) {
+    : FSettings(std::move(settings)),
+      FEvents(events),
+      // A freed exchange may be what the run's end waits for.
+      FExchanges(FSettings.Client, [this] { Step([] {}); }) {
   FNewCommitHash = FSettings.NewCommitHash;
   FProcessingHash = FSettings.LastCommitHash;
 }
 
 TUpdateRun::~TUpdateRun() {
+  // Joining the packer or closing exchanges anywhere else would be a fault.
+  MainThread::AssertMainThread(L"TUpdateRun::~TUpdateRun");
   if (!FEnded) LogMessage(L"Update", L"Update run cancelled");
-  // The exchanges keep what they write into alive themselves; the packer is
+  // The exchanges keep what they write into alive themselves; a file being
+  // moved into place is waited for, none moves afterwards; the packer is
   // waited for here, before the loaders it packs go.
-  FCancelled->store(true);
+  FToken->Cancel();
   FExchanges.AbortAll();
   FMapPacker.reset();
   DiscardLoadingWork();
 }
 
 void TUpdateRun::Start() {
+  MainThread::AssertMainThread(L"TUpdateRun::Start");
   // What a killed or cut-off run left behind goes before this run claims names.
   TemporaryRecord()->RemoveLeftovers();
   if (FSettings.LastCommitHash.empty()) {
@@ -66,19 +74,19 @@ std::shared_ptr<TTemporaryRecord> TUpdateRun::TemporaryRecord() {
 }
 
 void TUpdateRun::StartPacker() {
+  // The packer thread only posts values: it never holds the run, so the run
+  // cannot go on that thread.
   FMapPacker = std::make_unique<TMapPacker>(
       [run = weak_from_this()](const std::shared_ptr<TMapLoader>&) {
-        if (auto alive = run.lock()) alive->Post([](TUpdateRun& self) { self.Status(TUpdateRunStatus::Packing); });
+        Post(run, [](TUpdateRun& self) { self.Status(TUpdateRunStatus::Packing); });
       },
       [run = weak_from_this()](const std::shared_ptr<TMapLoader>&, std::shared_ptr<Exception> failure) {
-        if (auto alive = run.lock()) {
-          alive->Post([failure](TUpdateRun& self) { self.Step([&] { self.MapPacked(failure); }); });
-        }
+        Post(run, [failure](TUpdateRun& self) { self.Step([&] { self.MapPacked(failure); }); });
       });
 }
 
-void TUpdateRun::Post(std::function<void(TUpdateRun&)> call) {
-  MainThread::Queue([run = weak_from_this(), call = std::move(call)] {
+void TUpdateRun::Post(std::weak_ptr<TUpdateRun> run, std::function<void(TUpdateRun&)> call) {
+  MainThread::Queue([run = std::move(run), call = std::move(call)] {
     if (auto alive = run.lock()) call(*alive);
   });
 }
@@ -143,6 +151,7 @@ void TUpdateRun::SendText(const TRepositoryRequestTarget& target, const std::sha
 }
 
 void TUpdateRun::Step(const std::function<void()>& step) {
+  MainThread::AssertMainThread(L"TUpdateRun::Step");
   if (FEnded) return;
   try {
     step();
@@ -161,7 +170,7 @@ void TUpdateRun::Fail(std::shared_ptr<Exception> error) {
     return;
   }
   FFailure = error;
-  FCancelled->store(true);
+  FToken->Cancel();
   FSlots.Stop();
   // Held or slow exchanges end now instead of when the server lets them.
   FExchanges.AbortAll();
@@ -176,9 +185,14 @@ void TUpdateRun::Fail(std::shared_ptr<Exception> error) {
 }
 
 void TUpdateRun::EndWhenIdle() {
-  if (FEnded || FFinishing) return;
+  if (FEnded) return;
+  if (FFinishing) {
+    EndWhenFreed();
+    return;
+  }
+  // A closed exchange may still be writing: the run winds down when it is freed.
   const bool idle =
-      FExchanges.Open() == 0 && FSlots.Loading() == 0 && FSlots.HandedOn() == 0 && FWaitingRetries.empty();
+      FExchanges.Alive() == 0 && FSlots.Loading() == 0 && FSlots.HandedOn() == 0 && FWaitingRetries.empty();
   if (FFailure) {
     if (idle) FinishUpdate();
   } else if (FDownloading && FSlots.Ended()) {
@@ -187,9 +201,18 @@ void TUpdateRun::EndWhenIdle() {
 }
 
 void TUpdateRun::End(TUpdateRunEnd::TOutcome outcome) {
+  FFinishing = true;
+  FEndOutcome = outcome;
+  EndWhenFreed();
+}
+
+void TUpdateRun::EndWhenFreed() {
+  if (FEnded || !FEndOutcome || FExchanges.Alive() != 0) return;
   FEnded = true;
+  // Nothing of an ended run moves into place any more.
+  FToken->Cancel();
   TUpdateRunEnd end;
-  end.Outcome = FFailure ? TUpdateRunEnd::Failed : outcome;
+  end.Outcome = FFailure ? TUpdateRunEnd::Failed : *FEndOutcome;
   end.NewCommitHash = FNewCommitHash;
   end.ProcessingHash = FProcessingHash;
   end.LauncherUpdated = FLauncherUpdated;

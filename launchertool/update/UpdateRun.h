@@ -10,20 +10,24 @@
 //                                                                    ▼  ▼
 //                        downloads (21 at once) ─► maps packed ─► Finish ─► End
 //   A failure anywhere: reported at once, no new work starts, the work in
-//   flight ends (its exchanges are closed), then Finish ─► End. Only a run
+//   flight ends (its exchanges are closed and freed), then Finish ─► End. End
+//   waits until every exchange of the run has been freed. Only a run
 //   without failure deletes files and writes .last in Finish; a run that
 //   failed leaves every file old or new, and the next run continues.
 //
-// Where work runs: every decision and every change of the run's state on the
-// main thread (replies and packer results are posted there); WinHTTP worker
-// threads only move bytes (bodies into temporary files, hashes, a verified
-// file into its place, pieces onto their canvas); the packer thread encodes
-// map images and completes their archives. So the run's state needs no lock.
+// Where work runs: the run is created, driven and destroyed on the main
+// thread only (asserted), and every decision and change of its state happens
+// there (replies and packer results are posted there as values); WinHTTP
+// worker threads only move bytes (bodies into temporary files, hashes, a
+// verified file into its place, pieces onto their canvas); the packer thread
+// encodes map images and completes their archives. So the run's state needs
+// no lock; a file goes into its place only while the run's live token allows.
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -33,6 +37,7 @@
 #include "update/DownloadSlots.h"
 #include "update/ExchangeSet.h"
 #include "update/ExpectedBlobs.h"
+#include "update/LiveToken.h"
 #include "update/RetrySchedule.h"
 #include "update/TemporaryFiles.h"
 #include "update/TreeWalk.h"
@@ -178,7 +183,9 @@ class TUpdateRun : public std::enable_shared_from_this<TUpdateRun>, private TMap
   void RequestHeadCommit(void (TUpdateRun::*handler)(int32_t status, const std::wstring& body));
   // Ends the run once nothing is in flight any more.
   void EndWhenIdle();
+  // The run's work is done; it ends once its exchanges are freed.
   void End(TUpdateRunEnd::TOutcome outcome);
+  void EndWhenFreed();
   void Status(TUpdateRunStatus status);
   void AddProgress();
   void DiscardLoadingWork();
@@ -218,6 +225,7 @@ class TUpdateRun : public std::enable_shared_from_this<TUpdateRun>, private TMap
   const TSortedStringList& RunPaths() override { return FRunPaths; }
   std::shared_ptr<TTemporaryRecord> TemporaryRecord() override;
   std::function<bool()> AbortTest() override;
+  TAttemptGuard PlaceGuard() override { return TLiveToken::Guard(FToken); }
   void RequestMapFile(const std::wstring& mapName, const std::wstring& fileName,
                       std::unique_ptr<THTTPResponse> response, TArrived arrived, TDone done) override;
   void MapFileLoaded() override { AddProgress(); }
@@ -225,18 +233,22 @@ class TUpdateRun : public std::enable_shared_from_this<TUpdateRun>, private TMap
   void MapFailed(std::shared_ptr<TMapLoader> map, std::shared_ptr<Exception> error) override;
   void MapPacked(std::shared_ptr<Exception> error);
   void StartPacker();
-  // Posts a call of the run to the main thread, made only while the run lives.
-  void Post(std::function<void(TUpdateRun&)> call);
+  // Posts a call of the run to the main thread, made only while the run
+  // lives; the weak pointer is locked there, so the run never goes elsewhere.
+  static void Post(std::weak_ptr<TUpdateRun> run, std::function<void(TUpdateRun&)> call);
+  void Post(std::function<void(TUpdateRun&)> call) { Post(weak_from_this(), std::move(call)); }
 
   TUpdateRunEvents& FEvents;
   TExchangeSet FExchanges;
   // The run's temporary files, written down until it succeeds; made at the
   // first use, for the installation folder of that moment.
   std::shared_ptr<TTemporaryRecord> FTemporaries;
-  // Read by the downloads' abort tests on worker threads.
-  std::shared_ptr<std::atomic<bool>> FCancelled = std::make_shared<std::atomic<bool>>(false);
+  // Read by the downloads' abort tests and file moves on worker threads.
+  std::shared_ptr<TLiveToken> FToken = std::make_shared<TLiveToken>();
   std::shared_ptr<Exception> FFailure;
   bool FEnded = false;
+  // Set by End while exchanges are still to be freed.
+  std::optional<TUpdateRunEnd::TOutcome> FEndOutcome;
   bool FDownloading = false;
   bool FPackingShown = false;
   TDownloadSlots FSlots;

@@ -196,10 +196,10 @@ void TUpdateRun::SendPlainFile(const std::shared_ptr<TPlainDownload>& download) 
   target.Range = response->RangeHeader();
   FExchanges.Send(
       target, std::move(response),
-      [download](THTTPAsyncContext& context) {
-        // Bytes only: the proven file takes its place on the worker.
+      [download, guard = PlaceGuard()](THTTPAsyncContext& context) {
+        // Bytes only: the proven file takes its place on the worker, unless the run stopped.
         auto& loaded = static_cast<TDownloadFileResponse&>(*context.Response());
-        loaded.Complete(loaded.HTTPStatus(), loaded.GetIntegerHeaderByName(L"Retry-After"));
+        loaded.Complete(loaded.HTTPStatus(), loaded.GetIntegerHeaderByName(L"Retry-After"), guard);
         download->Proven = loaded.Proven();
       },
       [this, download](std::shared_ptr<Exception> failure) {
@@ -255,7 +255,7 @@ void TUpdateRun::ItemEnded(std::shared_ptr<Exception> failure) {
 }
 
 std::function<bool()> TUpdateRun::AbortTest() {
-  return [cancelled = FCancelled] { return cancelled->load(); };
+  return [token = FToken] { return token->Cancelled(); };
 }
 
 void TUpdateRun::RequestMapFile(const std::wstring& mapName, const std::wstring& fileName,
@@ -263,10 +263,10 @@ void TUpdateRun::RequestMapFile(const std::wstring& mapName, const std::wstring&
   TRepositoryRequestArgs args;
   args.Branch = FSettings.Branch;
   args.Path = std::wstring(kMapsFolder) + mapName + L"/" + fileName;
-  FExchanges.Send(BuildRepositoryRequest(TRepositoryRequest::File, args), std::move(response), std::move(arrived),
-                  [this, done = std::move(done)](std::shared_ptr<Exception> failure) {
-                    Step([&] { done(failure); });
-                  });
+  FExchanges.Send(
+      BuildRepositoryRequest(TRepositoryRequest::File, args), std::move(response),
+      [arrived = std::move(arrived)](THTTPAsyncContext& context) { arrived(*context.Response()); },
+      [this, done = std::move(done)](std::shared_ptr<Exception> failure) { Step([&] { done(failure); }); });
 }
 
 void TUpdateRun::MapDownloaded(std::shared_ptr<TMapLoader> map) {

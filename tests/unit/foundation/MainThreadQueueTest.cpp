@@ -5,7 +5,10 @@
 #include <thread>
 #include <vector>
 
+#include "Handles.h"
 #include "MainThreadQueue.h"
+#include "ProbeChild.h"
+#include "TempFolder.h"
 
 namespace {
 
@@ -117,4 +120,29 @@ TEST_F(MainThreadQueueTest, AfterFinalizeCallsAreDroppedAndSynchronizeReturnsFal
   EXPECT_FALSE(ranPending);
   EXPECT_FALSE(ranLater);
   EXPECT_FALSE(ranSynchronized);
+}
+
+// Main-thread code called on another thread ends the program at once and
+// says where: the probe copy of this program does it on purpose.
+TEST(MainThreadAssertion, OffTheMainThreadTheProgramLogsWhereAndEnds) {
+  TempFolder folder;
+  std::wstring self(MAX_PATH, L'\0');
+  self.resize(GetModuleFileNameW(nullptr, self.data(), MAX_PATH));
+  SetEnvironmentVariableW(kFaultVariable, (L"offmain|" + folder.Path() + L"\\launcher.log").c_str());
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  std::wstring line = L"\"" + self + L"\"";
+  const BOOL started =
+      CreateProcessW(self.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
+  SetEnvironmentVariableW(kFaultVariable, nullptr);
+  ASSERT_TRUE(started);
+  UniqueHandle thread(process.hThread), child(process.hProcess);
+  ASSERT_EQ(WaitForSingleObject(child.get(), 60000), WAIT_OBJECT_0);
+  DWORD exitCode = 0;
+  GetExitCodeProcess(child.get(), &exitCode);
+  EXPECT_NE(exitCode, 0u);
+  const std::string log = folder.ReadFile(L"launcher.log");
+  EXPECT_NE(log.find("] Fatal: TProbe::Step ran on thread "), std::string::npos) << log;
+  EXPECT_EQ(log.find("carried on"), std::string::npos) << "the program went on after the assertion";
 }

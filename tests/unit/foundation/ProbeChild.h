@@ -10,7 +10,8 @@
 inline constexpr wchar_t kProbeOutputVariable[] = L"FOUNDATION_PROBE_OUTPUT";
 inline constexpr wchar_t kProbeWaitVariable[] = L"FOUNDATION_PROBE_WAIT";
 inline constexpr wchar_t kProbeExitVariable[] = L"FOUNDATION_PROBE_EXIT";
-// "<read|write|divide|thread>|<log file>": the child logs there and faults.
+// "<read|write|divide|thread|offmain>|<log file>": the child logs there and
+// faults (offmain: main-thread code called on another thread).
 inline constexpr wchar_t kFaultVariable[] = L"FOUNDATION_PROBE_FAULT";
 
 class ProbeChild {

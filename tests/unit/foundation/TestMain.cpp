@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "MainThreadQueue.h"
 #include "ProbeChild.h"
 #include "uDebugUtils.h"
 
@@ -69,6 +70,9 @@ int RunAsFaultingProbe(const std::wstring& request) {
       volatile int value = *reinterpret_cast<volatile int*>(gBadAddress);
       (void)value;
     }).join();
+  } else if (kind == L"offmain") {
+    MainThread::Initialize();
+    std::thread([] { MainThread::AssertMainThread(L"TProbe::Step"); }).join();
   }
   LogMessage(L"Test", L"carried on");
   return 0;

@@ -2,6 +2,7 @@
 
 #include <ws2tcpip.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <stdexcept>
@@ -196,7 +197,15 @@ void TTestServer::Serve(SOCKET client) {
   } else {
     out += "Content-Length: " + std::to_string(reply.Body.size()) + "\r\n\r\n" + reply.Body;
   }
-  SendAll(client, out);
+  if (reply.Paused) {
+    const size_t first = std::min(reply.PauseAfter, out.size());
+    if (SendAll(client, out.substr(0, first))) {
+      reply.Paused();
+      SendAll(client, out.substr(first));
+    }
+  } else {
+    SendAll(client, out);
+  }
   shutdown(client, SD_SEND);
   // Let the client read everything before the socket goes.
   while (recv(client, buffer, sizeof(buffer), 0) > 0) {

@@ -30,6 +30,11 @@ struct TReply {
   bool Chunked = false;
   // Accept the request and never answer (until the server stops).
   bool NeverAnswer = false;
+  // When set: sends the first PauseAfter bytes of the reply (status line and
+  // headers count), runs Paused on the connection's thread (it may wait),
+  // then sends the rest.
+  size_t PauseAfter = 0;
+  std::function<void()> Paused;
 };
 
 class TTestServer {

@@ -1,10 +1,16 @@
-// Maps loaded over HTTP by a whole update run: the files come from a loopback
-// server standing in for the raw-content host, the client is the real
-// asynchronous one, the packer is the real thread, and every decision is
-// taken where the run takes it, on this (the main) thread.
+// Maps and files loaded over HTTP by a whole update run: the files come from
+// a loopback server standing in for the raw-content host, the client is the
+// real asynchronous one, the packer is the real thread, and every decision is
+// taken where the run takes it, on this (the main) thread. The runs that stop
+// in the middle of their work repeat many times: what they catch depends on
+// timing, and the run's main-thread assertions end the program when it goes
+// wrong.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
 
 #include "../http/TestServer.h"
 #include "../launcher_update/RunTestSupport.h"
@@ -12,9 +18,79 @@
 #include "MainThreadQueue.h"
 #include "MapTestSupport.h"
 #include "update/DownloadError.h"
+#include "update/ExchangeSet.h"
 
 namespace {
 constexpr wchar_t kHead[] = L"c0ffee00c0ffee00c0ffee00c0ffee00c0ffee00";
+const std::string kRaw = "/ORMUND42/veldra_public/qa";
+
+// One side of a hand-over between a server thread and the test.
+class TGate {
+ public:
+  void Open() {
+    {
+      std::lock_guard<std::mutex> lock(FLock);
+      FOpen = true;
+    }
+    FChanged.notify_all();
+  }
+  // False when nothing opened it in time: the test fails instead of hanging.
+  bool Wait() {
+    std::unique_lock<std::mutex> lock(FLock);
+    return FChanged.wait_for(lock, std::chrono::seconds(30), [this] { return FOpen; });
+  }
+
+ private:
+  std::mutex FLock;
+  std::condition_variable FChanged;
+  bool FOpen = false;
+};
+
+using TFiles = std::map<std::wstring, std::vector<uint8_t>>;
+
+// The installation's files by local path, without the run's temporary files,
+// which may still be open.
+TFiles InstalledFiles(const std::wstring& folder) {
+  TFiles files;
+  std::function<void(const std::wstring&)> walk = [&](const std::wstring& sub) {
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((folder + sub + L"\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return;
+    do {
+      const std::wstring name = data.cFileName;
+      const std::wstring path = sub + L"\\" + name;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        if (name != L"." && name != L"..") walk(path);
+      } else if (!name.ends_with(L".download") && name != L".launcher-temporaries") {
+        files[path] = FileBytes(folder + path);
+      }
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+  };
+  walk(L"");
+  return files;
+}
+
+std::vector<std::wstring> TemporaryFiles(const std::wstring& folder) {
+  std::vector<std::wstring> found;
+  for (const wchar_t* pattern : {L"\\*.download", L"\\data\\maps\\*.download"}) {
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((folder + pattern).c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) continue;
+    do {
+      found.push_back(data.cFileName);
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+  }
+  return found;
+}
+
+// Every exchange of every run has let go of what it held; then what they
+// posted has run.
+void AwaitExchangesFreed() {
+  EXPECT_TRUE(TExchangeSet::WaitForAllFreed(90000));
+  MainThread::PumpUntil([] { return false; }, 50);
+}
 
 class MapDownloadTest : public ::testing::Test {
  protected:
@@ -46,16 +122,27 @@ class MapDownloadTest : public ::testing::Test {
   static TReply Serve(const TSeenRequest& request) {
     std::lock_guard<std::mutex> lock(FilesLock());
     auto found = Files().find(request.Path);
-    if (found == Files().end()) return {404, {}, "404: Not Found"};
+    if (found == Files().end()) {
+      TReply missing;
+      missing.Status = 404;
+      missing.Body = "404: Not Found";
+      return missing;
+    }
     return found->second;
   }
   static void Put(const std::string& path, int status, const std::vector<uint8_t>& body) {
+    TReply reply;
+    reply.Status = status;
+    reply.Body.assign(body.begin(), body.end());
+    Put(path, std::move(reply));
+  }
+  static void Put(const std::string& path, TReply reply) {
     std::lock_guard<std::mutex> lock(FilesLock());
-    Files()[path] = {status, {}, std::string(body.begin(), body.end())};
+    Files()[path] = std::move(reply);
   }
 
-  // A run over these repository paths, from its downloads to its end.
-  std::unique_ptr<TTestRun> Run(std::initializer_list<const wchar_t*> paths) {
+  // A run over these repository paths with its downloads started.
+  std::unique_ptr<TTestRun> StartRun(const std::vector<std::wstring>& paths) {
     TUpdateRunSettings settings;
     settings.LocalPath = Folder.Path();
     settings.Branch = L"qa";
@@ -63,10 +150,19 @@ class MapDownloadTest : public ::testing::Test {
     settings.NewCommitHash = kHead;
     settings.Client = std::make_shared<THTTPClient>(L"test", L"", L"", true);
     auto run = std::make_unique<TTestRun>(std::move(settings));
-    for (const wchar_t* path : paths) (*run)->FFileListToDownload.insert(path);
+    for (const std::wstring& path : paths) (*run)->FFileListToDownload.insert(path);
     (*run)->Step([&] { (*run)->BeginFileLoading(); });
+    return run;
+  }
+  // The same, from its downloads to its end.
+  std::unique_ptr<TTestRun> Run(std::initializer_list<const wchar_t*> paths) {
+    auto run = StartRun(std::vector<std::wstring>(paths.begin(), paths.end()));
     EXPECT_TRUE(MainThread::PumpUntil([&] { return !run->Events.Ends.empty(); }, 60000));
     return run;
+  }
+  void RemoveRootFiles(const std::vector<std::wstring>& names) {
+    for (const std::wstring& name : names) DeleteFileW((Folder.Path() + L"\\" + name).c_str());
+    DeleteFileW((Folder.Path() + L"\\.launcher-temporaries").c_str());
   }
 
   TTestServer* Server = nullptr;
@@ -121,4 +217,149 @@ TEST_F(MapDownloadTest, AFailedReplyStopsTheMapAndLeavesTheOldArchive) {
   EXPECT_EQ(FileBytes(Folder.Map(L"south.zip")), before);
   EXPECT_FALSE(Exists(Folder.Map(L"south.download")));
   EXPECT_FALSE(Exists(Folder.Path() + L"\\.last"));
+}
+
+// The run fails while a map member is in the middle of its body; the rest of
+// the body comes afterwards. The member's exchange still writes the new
+// archive then, so the archive lives until that exchange is freed, and the
+// run ends only after that.
+TEST_F(MapDownloadTest, ARunFailedWhileAMapMemberIsMidBodyEndsOnlyWhenTheMemberLetGo) {
+  WriteArchive(Folder.Map(L"north.zip"), {{L"a.txt", Bytes("old a")}});
+  const auto before = FileBytes(Folder.Map(L"north.zip"));
+  for (int round = 0; round < 12; ++round) {
+    SCOPED_TRACE(round);
+    auto memberPaused = std::make_shared<TGate>();
+    auto bodyReleased = std::make_shared<TGate>();
+    TReply member;
+    member.Body = std::string(300000, 'm');
+    member.PauseAfter = 150000;
+    member.Paused = [memberPaused, bodyReleased] {
+      memberPaused->Open();
+      bodyReleased->Wait();
+    };
+    Put(kRaw + "/data/maps/north/a.txt", member);
+    TReply failing;
+    failing.Status = 500;
+    failing.Paused = [memberPaused] { memberPaused->Wait(); };
+    Put(kRaw + "/bad.txt", failing);
+
+    auto run = StartRun({L"/data/maps/north/a.txt", L"/bad.txt"});
+    bool freedAtEnd = false;
+    run->Events.Then = [&] {
+      if (!run->Events.Ends.empty()) freedAtEnd = TExchangeSet::WaitForAllFreed(0);
+    };
+    ASSERT_TRUE(MainThread::PumpUntil([&] { return !run->Events.Failures.empty(); }, 60000));
+    MainThread::PumpUntil([] { return false; }, static_cast<unsigned>(round % 4) * 10);
+    bodyReleased->Open();
+    ASSERT_TRUE(MainThread::PumpUntil([&] { return !run->Events.Ends.empty(); }, 90000));
+
+    ASSERT_EQ(run->Events.Failures.size(), 1u);
+    EXPECT_NE(run->Events.Failures[0].find(L"/bad.txt [500]"), std::wstring::npos) << run->Events.Failures[0];
+    ASSERT_EQ(run->Events.Ends.size(), 1u);
+    EXPECT_EQ(run->Events.Ends[0].Outcome, TUpdateRunEnd::Failed);
+    EXPECT_TRUE(freedAtEnd);
+    EXPECT_EQ(TemporaryFiles(Folder.Path()), std::vector<std::wstring>{});
+    run.reset();
+    AwaitExchangesFreed();
+    EXPECT_EQ(FileBytes(Folder.Map(L"north.zip")), before);
+    EXPECT_TRUE(Raised.empty());
+  }
+  RemoveRootFiles({});
+}
+
+// The window closes (the run is dropped) just as the packer reports: the run
+// goes on the main thread, never on the packer's, whatever the moment.
+TEST_F(MapDownloadTest, ClosingAtThePackersReportDropsTheRunOnTheMainThread) {
+  WriteArchive(Folder.Map(L"north.zip"), {{L"a.txt", Bytes("old a")}});
+  Put(kRaw + "/data/maps/north/a.txt", 200, Bytes("new a"));
+  for (int round = 0; round < 24; ++round) {
+    SCOPED_TRACE(round);
+    auto run = StartRun({L"/data/maps/north/a.txt"});
+    const bool inTheReport = round % 3 == 0;
+    // Posted from the packer thread; the window drops its run right there or
+    // a moment later.
+    run->Events.Then = [&] {
+      if (inTheReport && run->Run && !run->Events.Statuses.empty() &&
+          run->Events.Statuses.back() == TUpdateRunStatus::Packing) {
+        run->Run.reset();
+      }
+    };
+    ASSERT_TRUE(MainThread::PumpUntil(
+        [&] {
+          for (TUpdateRunStatus status : run->Events.Statuses) {
+            if (status == TUpdateRunStatus::Packing) return true;
+          }
+          return !run->Events.Ends.empty();
+        },
+        60000));
+    if (run->Run) {
+      Sleep(static_cast<DWORD>(round % 5));
+      run->Run.reset();
+    }
+    AwaitExchangesFreed();
+    EXPECT_EQ(TemporaryFiles(Folder.Path()), std::vector<std::wstring>{});
+    // Packed or not, the archive is whole: the old one or the new.
+    const auto members = ReadArchive(Folder.Map(L"north.zip"));
+    ASSERT_EQ(Names(members), std::vector<std::wstring>{L"a.txt"});
+    EXPECT_TRUE(members[0].Data == Bytes("new a") || members[0].Data == Bytes("old a"));
+    WriteArchive(Folder.Map(L"north.zip"), {{L"a.txt", Bytes("old a")}});
+    EXPECT_TRUE(Raised.empty());
+  }
+  RemoveRootFiles({});
+}
+
+// The run stops while its files are being put in place: dropped by the
+// window, or failed by one of them. Once the window has dropped it, or it
+// has reported its end, no file of it moves any more.
+TEST_F(MapDownloadTest, NoFileMovesIntoPlaceAfterTheRunStoppedOrEnded) {
+  constexpr int kFiles = 40;
+  std::vector<std::wstring> names, paths;
+  for (int i = 0; i < kFiles; ++i) {
+    names.push_back(L"s" + std::to_wstring(i) + L".txt");
+    paths.push_back(L"/" + names.back());
+    Put(kRaw + "/s" + std::to_string(i) + ".txt", 200, std::vector<uint8_t>(48 * 1024, static_cast<uint8_t>('a' + i % 26)));
+  }
+  for (int round = 0; round < 16; ++round) {
+    SCOPED_TRACE(round);
+    for (const std::wstring& name : names) {
+      TFileStream old(Folder.Path() + L"\\" + name, fmCreate);
+      old.WriteBuffer("old", 3);
+    }
+    const bool dropped = round % 2 == 0;
+    const int at = 1 + (round * 7) % 30;
+    const std::string failing = "/s" + std::to_string(at) + ".txt";
+    if (!dropped) Put(kRaw + failing, 500, Bytes("Internal error"));
+
+    auto run = StartRun(paths);
+    TFiles atStop;
+    bool freedAtEnd = false;
+    if (dropped) {
+      ASSERT_TRUE(MainThread::PumpUntil(
+          [&] { return !run->Events.Progress.empty() && run->Events.Progress.back().first >= at; }, 60000));
+      run->Run.reset();
+      atStop = InstalledFiles(Folder.Path());
+    } else {
+      run->Events.Then = [&] {
+        if (run->Events.Ends.empty()) return;
+        freedAtEnd = TExchangeSet::WaitForAllFreed(0);
+        atStop = InstalledFiles(Folder.Path());
+      };
+      ASSERT_TRUE(MainThread::PumpUntil([&] { return !run->Events.Ends.empty(); }, 60000));
+      EXPECT_TRUE(freedAtEnd);
+      ASSERT_EQ(run->Events.Failures.size(), 1u);
+      EXPECT_NE(run->Events.Failures[0].find(L"[500]"), std::wstring::npos);
+      run.reset();
+    }
+    AwaitExchangesFreed();
+    EXPECT_EQ(InstalledFiles(Folder.Path()), atStop);
+    EXPECT_EQ(TemporaryFiles(Folder.Path()), std::vector<std::wstring>{});
+    for (int i = 0; i < kFiles; ++i) {
+      const auto now = FileBytes(Folder.Path() + L"\\" + names[static_cast<size_t>(i)]);
+      EXPECT_TRUE(now == Bytes("old") || now == std::vector<uint8_t>(48 * 1024, static_cast<uint8_t>('a' + i % 26)))
+          << i;
+    }
+    if (!dropped) Put(kRaw + failing, 200, std::vector<uint8_t>(48 * 1024, static_cast<uint8_t>('a' + at % 26)));
+    EXPECT_TRUE(Raised.empty());
+  }
+  RemoveRootFiles(names);
 }

@@ -195,3 +195,29 @@ TEST_F(MapLoadingTest, AnErrorOfTheRunCancelsTheMapAtItsNextCompletion) {
     EXPECT_EQ(host.Progress, 1);
   }
 }
+
+// The run closed the member's exchange and the map failed while the body was
+// still arriving: the bytes that come afterwards land in the new archive,
+// which stays until the exchange writing it lets go, and only then goes.
+TEST_F(MapLoadingTest, AFailedMapsArchiveStaysUntilTheExchangeWritingItLetsGo) {
+  auto loader = Loader(L"north", {L"a.txt"});
+  loader->BeginLoading();
+  TFakeMapHost::TPending pending = Host.TakePending();
+  TFakeMapHost::SetStatus(*pending.Response, 200);
+  const std::string half(70000, 'h');
+  pending.Response->ReceiveData(half.data(), static_cast<uint32_t>(half.size()));
+  pending.Done(std::make_shared<EAbort>(L"The exchange was closed"));
+  ASSERT_EQ(Host.Failures.size(), 1u);
+  EXPECT_TRUE(Host.Failures[0]->Is<EAbort>());
+  loader.reset();
+  EXPECT_TRUE(Exists(Folder.Map(L"north.download")));
+
+  pending.Response->ReceiveData(half.data(), static_cast<uint32_t>(half.size()));
+  EXPECT_NO_THROW(pending.Arrived(*pending.Response));
+  pending.Response.reset();
+  EXPECT_FALSE(Exists(Folder.Map(L"north.download")));
+  // The exchange's handlers held the loader; it goes with them.
+  pending.Arrived = nullptr;
+  EXPECT_EQ(Host.Ends, 1);
+  EXPECT_TRUE(Host.Packed.empty());
+}

@@ -26,14 +26,16 @@
 #include "images/RawCanvas.h"
 #include "uZipFixes.h"
 
+// Sets what an exchange reads from the reply's headers.
+class THTTPResponseTestAccess {
+ public:
+  static void SetStatus(THTTPResponse& response, int32_t status) { response.FHTTPStatus = status; }
+};
+
 class TMapLoaderTestAccess {
  public:
-  static void ImagePartLoaded(TMapLoader& loader, int32_t status, TStream& piece) {
-    loader.ImagePartLoaded(status, piece);
-  }
-  static void MapFileLoaded(TMapLoader& loader, int32_t status) { loader.MapFileLoaded(status); }
   // Closes the new archive so that a test can read it while the loader lives.
-  static void CloseArchive(TMapLoader& loader) { loader.FSavedZip.reset(); }
+  static void CloseArchive(TMapLoader& loader) { loader.FArchive->Zip.reset(); }
   static void FileDone(TMapLoader& loader, std::shared_ptr<Exception> failure) { loader.FileDone(std::move(failure)); }
   static int32_t Width(const TMapLoader& loader) { return loader.FWidth; }
   static int32_t Height(const TMapLoader& loader) { return loader.FHeight; }
@@ -198,9 +200,9 @@ class TFakeMapHost : public TMapLoaderHost {
     return [this] { return Error.load(); };
   }
   void RequestMapFile(const std::wstring& mapName, const std::wstring& fileName,
-                      std::unique_ptr<THTTPResponse> response, TArrived, TDone done) override {
+                      std::unique_ptr<THTTPResponse> response, TArrived arrived, TDone done) override {
     Requested.push_back(mapName + L"/" + fileName);
-    FPending.push_back({fileName, std::move(response), std::move(done)});
+    FPending.push_back({fileName, std::move(response), std::move(arrived), std::move(done)});
   }
   void MapFileLoaded() override { ++Progress; }
   void MapDownloaded(std::shared_ptr<TMapLoader> map) override {
@@ -221,14 +223,13 @@ class TFakeMapHost : public TMapLoaderHost {
       FPending.pop_front();
       auto found = Files.find(pending.Name);
       TReplyData reply = found == Files.end() ? TReplyData{404, {}} : found->second;
-      auto* stream = static_cast<THTTPCustomStreamResponse*>(pending.Response.get())->OutStream();
-      // A stream response of the loader writes only a successful reply.
-      if (reply.Status == 200 && !reply.Body.empty())
-        stream->WriteBuffer(reply.Body.data(), static_cast<int32_t>(reply.Body.size()));
       std::shared_ptr<Exception> failure;
       try {
-        if (IsMapPiece(pending.Name)) TMapLoaderTestAccess::ImagePartLoaded(loader, reply.Status, *stream);
-        else TMapLoaderTestAccess::MapFileLoaded(loader, reply.Status);
+        SetStatus(*pending.Response, reply.Status);
+        // A stream response of the loader takes only a successful reply's body.
+        if (reply.Status == 200 && !reply.Body.empty())
+          pending.Response->ReceiveData(reply.Body.data(), static_cast<uint32_t>(reply.Body.size()));
+        pending.Arrived(*pending.Response);
       } catch (...) {
         failure = CurrentExceptionAsObject();
       }
@@ -238,6 +239,24 @@ class TFakeMapHost : public TMapLoaderHost {
     }
   }
   bool HasPending() const { return !FPending.empty(); }
+
+  // The oldest waiting exchange, taken over by the test: its body may still
+  // be written after the map has been told it failed.
+  struct TPending {
+    std::wstring Name;
+    std::unique_ptr<THTTPResponse> Response;
+    TArrived Arrived;
+    TDone Done;
+  };
+  TPending TakePending() {
+    TPending pending = std::move(FPending.front());
+    FPending.pop_front();
+    return pending;
+  }
+  // What the exchange's headers would have set.
+  static void SetStatus(THTTPResponse& response, int32_t status) {
+    THTTPResponseTestAccess::SetStatus(response, status);
+  }
 
   std::map<std::wstring, TReplyData> Files;
   std::atomic<bool> Error{false};
@@ -249,11 +268,6 @@ class TFakeMapHost : public TMapLoaderHost {
   std::vector<std::shared_ptr<Exception>> Failures;
 
  private:
-  struct TPending {
-    std::wstring Name;
-    std::unique_ptr<THTTPResponse> Response;
-    TDone Done;
-  };
   std::wstring FLocalPath;
   TSortedStringList FRunPaths;
   std::deque<TPending> FPending;
