@@ -34,7 +34,7 @@ struct TReply {
   // headers count), runs Paused on the connection's thread (it may wait),
   // then sends the rest.
   size_t PauseAfter = 0;
-  std::function<void()> Paused;
+  std::function<void()> Paused = nullptr;
 };
 
 class TTestServer {

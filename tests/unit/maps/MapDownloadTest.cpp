@@ -239,7 +239,8 @@ TEST_F(MapDownloadTest, ARunFailedWhileAMapMemberIsMidBodyEndsOnlyWhenTheMemberL
     };
     Put(kRaw + "/data/maps/north/a.txt", member);
     TReply failing;
-    failing.Status = 500;
+    // Final: a transient status would be retried first.
+    failing.Status = 404;
     failing.Paused = [memberPaused] { memberPaused->Wait(); };
     Put(kRaw + "/bad.txt", failing);
 
@@ -254,7 +255,7 @@ TEST_F(MapDownloadTest, ARunFailedWhileAMapMemberIsMidBodyEndsOnlyWhenTheMemberL
     ASSERT_TRUE(MainThread::PumpUntil([&] { return !run->Events.Ends.empty(); }, 90000));
 
     ASSERT_EQ(run->Events.Failures.size(), 1u);
-    EXPECT_NE(run->Events.Failures[0].find(L"/bad.txt [500]"), std::wstring::npos) << run->Events.Failures[0];
+    EXPECT_NE(run->Events.Failures[0].find(L"/bad.txt [404]"), std::wstring::npos) << run->Events.Failures[0];
     ASSERT_EQ(run->Events.Ends.size(), 1u);
     EXPECT_EQ(run->Events.Ends[0].Outcome, TUpdateRunEnd::Failed);
     EXPECT_TRUE(freedAtEnd);
@@ -328,7 +329,7 @@ TEST_F(MapDownloadTest, NoFileMovesIntoPlaceAfterTheRunStoppedOrEnded) {
     const bool dropped = round % 2 == 0;
     const int at = 1 + (round * 7) % 30;
     const std::string failing = "/s" + std::to_string(at) + ".txt";
-    if (!dropped) Put(kRaw + failing, 500, Bytes("Internal error"));
+    if (!dropped) Put(kRaw + failing, 404, Bytes("404: Not Found"));
 
     auto run = StartRun(paths);
     TFiles atStop;
@@ -347,7 +348,7 @@ TEST_F(MapDownloadTest, NoFileMovesIntoPlaceAfterTheRunStoppedOrEnded) {
       ASSERT_TRUE(MainThread::PumpUntil([&] { return !run->Events.Ends.empty(); }, 60000));
       EXPECT_TRUE(freedAtEnd);
       ASSERT_EQ(run->Events.Failures.size(), 1u);
-      EXPECT_NE(run->Events.Failures[0].find(L"[500]"), std::wstring::npos);
+      EXPECT_NE(run->Events.Failures[0].find(L"[404]"), std::wstring::npos);
       run.reset();
     }
     AwaitExchangesFreed();
