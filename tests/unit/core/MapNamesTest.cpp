@@ -76,7 +76,8 @@ TEST(CoreMapPieceName, RepositoryNamesCannotLeaveTheMap) {
     EXPECT_EQ(IsSafeMapName(c.name), c.map);
   }
   // A map's name is a file name: no "." and no drive.
-  for (const wchar_t* name : {L".", L"c:"}) EXPECT_FALSE(IsSafeMapName(name)) << testing::PrintToString(std::wstring(name));
+  for (const wchar_t* name : {L".", L"c:"})
+    EXPECT_FALSE(IsSafeMapName(name)) << testing::PrintToString(std::wstring(name));
 }
 
 }  // namespace

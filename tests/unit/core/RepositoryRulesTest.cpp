@@ -175,8 +175,8 @@ TEST(CoreTreeReply, FieldsAndRefusals) {
   EXPECT_EQ(reply.Tree[0].URL, L"u");
   EXPECT_EQ(reply.Tree[1].Path, L"карта.png");
   EXPECT_EQ(reply.Tree[1].Size, 12);
-  for (const wchar_t* body : {L"", L"[]", L"[1,2]", L"{}", L"{\"sha\":\"x\"}", L"{\"tree\":{}}", L"{\"tree\":[1]}",
-                            L"{\"tree\":["})
+  for (const wchar_t* body :
+       {L"", L"[]", L"[1,2]", L"{}", L"{\"sha\":\"x\"}", L"{\"tree\":{}}", L"{\"tree\":[1]}", L"{\"tree\":["})
     EXPECT_THROW(ParseTreeReply(body), EDownloadError) << testing::PrintToString(std::wstring(body));
 }
 

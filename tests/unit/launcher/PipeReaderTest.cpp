@@ -189,7 +189,8 @@ TEST_F(PipeReaderTest, EndsWhileWaitingForTheFirstClientAndGivesUpTheName) {
   const DWORD error = GetLastError();
   EXPECT_FALSE(client);
   EXPECT_EQ(error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-  ASSERT_NO_THROW(FReader = std::make_unique<TPipeReader>(FName, [this](const TPipeRequest& r) { FReceived.push_back(r); }));
+  ASSERT_NO_THROW(
+      FReader = std::make_unique<TPipeReader>(FName, [this](const TPipeRequest& r) { FReceived.push_back(r); }));
   Send("/activate");
   ASSERT_TRUE(WaitForRequests(1));
   EXPECT_EQ(FReceived[0].Kind, TPipeRequestKind::Activate);
