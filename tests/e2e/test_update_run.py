@@ -208,6 +208,7 @@ def test_a_failed_download_keeps_the_players_files_and_the_installed_commit(game
     assert text == "Ошибка загрузки файла /data/config.ini [500].", text
     # The window offers the update again, with the channel as it was and no progress left over.
     view = launcher.wait_state("UpdateOptional", timeout=RUN_TIMEOUT)
+    screenshot(launcher.hwnd, "update-failed-after")
     assert not view.shown("ProgressBar")
     assert view.checked("RB_Release") and not view.checked("RB_Test")
     # The file whose download failed is untouched, the player's own files too, and nothing claims the new commit.
