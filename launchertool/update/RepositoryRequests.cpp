@@ -9,7 +9,7 @@ namespace {
 constexpr wchar_t kAcceptSha[] = L"Accept: application/vnd.github.sha";
 constexpr wchar_t kAcceptJson[] = L"Accept: application/vnd.github+json";
 
-constexpr TRepositoryRequestSpec kRequests[] = {
+constexpr TRepositoryRequestTemplate kRequests[] = {
     {TRepositoryRequest::HeadCommit, TRepositoryHost::Api, L"/repos/ORMUND42/veldra_public/commits/{branch}",
      kAcceptSha, L"body: the commit hash"},
     {TRepositoryRequest::LauncherMetadata, TRepositoryHost::Api,
@@ -63,9 +63,9 @@ std::string ToUtf8(const std::wstring& text) {
 
 }  // namespace
 
-const TRepositoryRequestSpec& RepositoryRequestSpec(TRepositoryRequest kind) {
-  for (const TRepositoryRequestSpec& spec : kRequests)
-    if (spec.Kind == kind) return spec;
+const TRepositoryRequestTemplate& RepositoryRequestTemplate(TRepositoryRequest kind) {
+  for (const TRepositoryRequestTemplate& request : kRequests)
+    if (request.Kind == kind) return request;
   throw EArgumentOutOfRangeException();
 }
 
@@ -88,8 +88,8 @@ std::wstring EncodeRepositoryPath(const std::wstring& path) {
 
 TRepositoryRequestTarget BuildRepositoryRequest(TRepositoryRequest kind, const TRepositoryRequestArgs& args,
                                                 const TServiceEndpoints& endpoints) {
-  const TRepositoryRequestSpec& spec = RepositoryRequestSpec(kind);
-  std::wstring path = spec.PathTemplate;
+  const TRepositoryRequestTemplate& request = RepositoryRequestTemplate(kind);
+  std::wstring path = request.PathTemplate;
   // The launcher's metadata of an unknown channel is that of the release channel.
   const std::wstring branch =
       kind == TRepositoryRequest::LauncherMetadata && args.Branch.empty() ? L"main" : args.Branch;
@@ -101,12 +101,12 @@ TRepositoryRequestTarget BuildRepositoryRequest(TRepositoryRequest kind, const T
   ReplaceAll(path, L"{url}", args.URL);
   if (kind == TRepositoryRequest::NestedTree && args.Recursive) path += L"?recursive=1";
   std::wstring base;
-  switch (spec.Host) {
+  switch (request.Host) {
     case TRepositoryHost::Api: base = endpoints.ApiBase; break;
     case TRepositoryHost::Raw: base = endpoints.RawBase; break;
     case TRepositoryHost::GivenURL: break;
   }
-  return {base + path, spec.Header, L""};
+  return {base + path, request.Header, L""};
 }
 
 TRepositoryRequestTarget BuildRepositoryRequest(TRepositoryRequest kind, const TRepositoryRequestArgs& args) {

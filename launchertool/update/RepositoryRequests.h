@@ -21,7 +21,9 @@ enum class TRepositoryRequest {
 
 enum class TRepositoryHost { Api, Raw, GivenURL };
 
-struct TRepositoryRequestSpec {
+// A row of the request table: what a request of one kind is made of before
+// its branch, hash, path or URL are filled in.
+struct TRepositoryRequestTemplate {
   TRepositoryRequest Kind;
   TRepositoryHost Host;
   // Placeholders: {branch}, {hash}, {path} (a repository path, leading "/"), {url}.
@@ -32,7 +34,7 @@ struct TRepositoryRequestSpec {
   const wchar_t* ReplyFields;
 };
 
-const TRepositoryRequestSpec& RepositoryRequestSpec(TRepositoryRequest kind);
+const TRepositoryRequestTemplate& RepositoryRequestTemplate(TRepositoryRequest kind);
 
 struct TRepositoryRequestArgs {
   std::wstring Branch;

@@ -1,6 +1,8 @@
 """Whole update runs through the real launcher against the repository service stand-in:
 the first installation, incremental runs over change lists, the tree walk's cleanup,
 failures that must leave the installation as it was, and the launcher replacing itself."""
+import hashlib
+import os
 import shutil
 import sys
 
@@ -17,6 +19,7 @@ PICKER_CAPTION = "Выберите каталог установки игры"
 RUN_TIMEOUT = 120
 PLAYER_MOD = "data/campanings/mods/example_mod.txt"
 PLAYER_MOD_TEXT = b"the player's own version\n"
+PLAYER_NOTES = b"the player's notes"
 
 
 def finish_run(launcher, expected_text, name=None, screenshot=None):
@@ -142,7 +145,7 @@ def installed_release(game_folder, sample_repo, channel="main", index=0):
     mod = game_folder.path / PLAYER_MOD
     mod.parent.mkdir(parents=True, exist_ok=True)
     mod.write_bytes(PLAYER_MOD_TEXT)
-    (game_folder.path / "notes.txt").write_bytes(b"the player's notes")
+    (game_folder.path / "notes.txt").write_bytes(PLAYER_NOTES)
     return commit
 
 
@@ -202,12 +205,17 @@ def test_a_failed_download_keeps_the_players_files_and_the_installed_commit(game
     screenshot(launcher.hwnd, "update-failed")
     text = box_text(dialog)
     launcher.answer(dialog, "OK")
-    assert text.strip(), "the failure was reported without a message"
-    # The file whose download failed is untouched, and nothing claims the new commit.
+    assert "500" in text, text
+    # The window offers the update again, with the channel as it was and no progress left over.
+    view = launcher.wait_state("UpdateOptional", timeout=RUN_TIMEOUT)
+    screenshot(launcher.hwnd, "update-failed-after")
+    assert not view.shown("ProgressBar")
+    assert view.checked("RB_Release") and not view.checked("RB_Test")
+    # The file whose download failed is untouched, the player's own files too, and nothing claims the new commit.
     assert (game_folder.path / "data/config.ini").read_bytes() == before
+    assert (game_folder.path / PLAYER_MOD).read_bytes() == PLAYER_MOD_TEXT
+    assert (game_folder.path / "notes.txt").read_bytes() == PLAYER_NOTES
     assert read_last(game_folder.path) == f"{installed}\tmain"
-    view = launcher.view()
-    assert view.enabled("BTN_Exit")
     launcher.click("BTN_Exit")
     assert launcher.wait_exit() == 0
 
@@ -232,6 +240,49 @@ def test_the_launcher_replaces_itself_and_the_new_one_finishes_the_run(harness, 
         assert "Prepare to launcher update" in log and "Restart launcher" in log
         assert "run update" in log
         assert len([r for r in server.requests("/repos/") if "/contents/Launcher.exe" in r["path"]]) == 2
+    finally:
+        server.stop()
+
+
+def test_a_launcher_restarted_for_a_blob_that_still_differs_stops_instead_of_restarting_again(
+        harness, game_folder, launch, launcher_log):
+    """The launcher replaces itself and restarts; before the restarted one checks, the old file is back in
+    its place (a backup tool, an antivirus). The restarted launcher learned from its parent which launcher
+    it was started to be, so it says so and stops instead of restarting for ever."""
+    old = harness.launcher_exe.read_bytes()
+    newer = old + b"\0" * 512
+    blob = hashlib.sha1(b"blob %d\0" % len(newer) + newer).hexdigest()
+    repo, server = own_repository(harness, "restart-guard", newer)
+    handler = server.server.RequestHandlerClass
+    plain_contents = handler._contents
+    asked = []
+
+    def contents(self, path, query):
+        if path.strip("/") == "Launcher.exe":
+            asked.append(path)
+            if len(asked) == 2:
+                # Renamed over it: the restarted process keeps running from the file it was started from.
+                back = game_folder.path / "Launcher.exe.back"
+                back.write_bytes(old)
+                os.replace(back, game_folder.path / "Launcher.exe")
+        return plain_contents(self, path, query)
+
+    handler._contents = contents
+    try:
+        first = install_from_scratch(harness, game_folder, launch, server)
+        assert first.wait_exit(timeout=RUN_TIMEOUT) == 0
+        second = adopt_restarted(harness, game_folder, first.pid)
+        dialog = second.wait_dialog(timeout=RUN_TIMEOUT)
+        text = box_text(dialog)
+        second.answer(dialog, "OK")
+        assert text == "Не удалось обновить лаунчер: получена неверная версия. Попробуйте позже.", text
+        assert f"Launcher still differs from {blob} after a restart for it" in launcher_log.text()
+        second.wait_state("UpdateOptional", timeout=RUN_TIMEOUT)
+        # One download of the new launcher, one restart: the restarted launcher is the only one left.
+        assert len(asked) == 2
+        assert len([r for r in server.requests("/ORMUND42/") if r["path"].endswith("/Launcher.exe")]) == 1
+        exe = game_folder.windows.lower() + "\\launcher.exe"
+        assert [p["pid"] for p in harness.driver.processes() if p["path"].lower() == exe] == [second.pid]
     finally:
         server.stop()
 

@@ -20,6 +20,9 @@ TEST(PathCompare, LettersOfEveryAlphabetFoldTogether) {
       {L"χάρτησ ωμέγα ύψοσ ώρα", L"ΧΆΡΤΗΣ ΩΜΈΓΑ ΎΨΟΣ ΏΡΑ"},
       {L"café à la crème ÿ", L"CAFÉ À LA CRÈME Ÿ"},
       {L"łódź ščž ő ĳ ŋ ŷ", L"ŁÓDŹ ŠČŽ Ő Ĳ Ŋ Ŷ"},
+      {L"/data/Файл.txt", L"/data/файл.txt"},
+      {L"/DATA/ЁЛКА/Ω.txt", L"/data/ёлка/ω.txt"},
+      {L"/data/maps/North/a", L"/data/maps/north/A"},
       {L"", L""},
   };
   for (const auto& [a, b] : same) {
@@ -34,6 +37,7 @@ TEST(PathCompare, DifferentLettersStayApartInOneOrder) {
   const std::pair<std::wstring, std::wstring> ordered[] = {
       {L"a", L"b"},           {L"A", L"b"},           {L"abc", L"abcd"},        {L"", L"a"},
       {L"e", L"é"},           {L"/data/maps", L"/data/maps/"}, {L"mods", L"mods."},
+      {L"/data/a.txt", L"/data/a.txt.download"},        {L"/data/фаил.txt", L"/data/файл.txt"},
       {L"ß", L"ẞ"},           {L"z", L"а"},
       // Letters whose upper case belongs to another letter do not fold.
       {L"I", L"ı"},           {L"S", L"ſ"},           {L"Σ", L"ς"},             {L"µ", L"Μ"},           {L"Ё", L"Е"},             {L"и", L"й"},
@@ -56,6 +60,9 @@ TEST(PathCompare, SortedListKeepsOneSpellingOfAPath) {
   const std::vector<std::wstring> order(list.begin(), list.end());
   EXPECT_EQ(order, (std::vector<std::wstring>{L"/Data/Maps/A", L"/data/maps/b", L"/data/Карта.zip"}));
   EXPECT_EQ(list.count(L"/data/КАРТА.zip"), 1u);
+  // A case-only rename leaves one entry, and either spelling removes it.
+  EXPECT_EQ(list.erase(L"/DATA/КАРТА.ZIP"), 1u);
+  EXPECT_EQ(list.size(), 2u);
 }
 
 }  // namespace

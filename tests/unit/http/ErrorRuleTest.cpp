@@ -79,6 +79,7 @@ TEST(HttpErrorRule, AsynchronousErrorsNameTheFunction) {
 
   try {
     RaiseCallbackError(ERROR_WINHTTP_CANNOT_CONNECT, AsyncApiSuffix(API_SEND_REQUEST));
+    ADD_FAILURE() << "no exception";
   } catch (const EHTTPCallbackError& e) {
     EXPECT_EQ(e.ErrorCode, 12029u);
     EXPECT_EQ(e.Message().rfind(L"System Error.  Code: 12029.\r\n", 0), 0u);

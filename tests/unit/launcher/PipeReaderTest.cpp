@@ -5,7 +5,10 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Handles.h"
@@ -166,9 +169,31 @@ TEST_F(PipeReaderTest, ManyClientsAtOnceAllArrive) {
   EXPECT_EQ(texts, expected);
 }
 
-TEST_F(PipeReaderTest, EndsWhileWaitingForTheFirstClient) {
-  // TearDown must return: the reader wakes up and stops.
-  SUCCEED();
+TEST_F(PipeReaderTest, EndsWhileWaitingForTheFirstClientAndGivesUpTheName) {
+  // Ended on a thread of its own, so that a reader that does not wake up fails
+  // the test instead of hanging the program.
+  auto ended = std::make_shared<std::atomic<bool>>(false);
+  std::thread closer([reader = std::move(FReader), ended]() mutable {
+    reader.reset();
+    *ended = true;
+  });
+  for (int i = 0; i < 200 && !*ended; ++i) Sleep(50);
+  if (!*ended) {
+    closer.detach();
+    FAIL() << "the reader did not stop within 10 s";
+  }
+  closer.join();
+  // No instance is left: a client finds no pipe, and a new first reader (a
+  // restarted launcher) takes the name.
+  UniqueFileHandle client(CreateFileW(FName.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  const DWORD error = GetLastError();
+  EXPECT_FALSE(client);
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  ASSERT_NO_THROW(
+      FReader = std::make_unique<TPipeReader>(FName, [this](const TPipeRequest& r) { FReceived.push_back(r); }));
+  Send("/activate");
+  ASSERT_TRUE(WaitForRequests(1));
+  EXPECT_EQ(FReceived[0].Kind, TPipeRequestKind::Activate);
 }
 
 }  // namespace

@@ -60,27 +60,6 @@ TEST(DownloadTrust, ReceivedBodyMustBeWhatWasAnnouncedAndExpected) {
   }
 }
 
-TEST(DownloadTrust, PathsCompareWithEveryAlphabetFolded) {
-  const struct {
-    const wchar_t* a;
-    const wchar_t* b;
-    bool same;
-  } cases[] = {
-      {L"/data/Файл.txt", L"/data/файл.txt", true},
-      {L"/DATA/ЁЛКА/Ω.txt", L"/data/ёлка/ω.txt", true},
-      {L"/data/maps/North/a", L"/data/maps/north/A", true},
-      {L"/data/файл.txt", L"/data/фаил.txt", false},
-      {L"/data/a.txt", L"/data/a.txt.download", false},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(ComparePathsNoCase(c.a, c.b) == 0, c.same) << c.a << L" " << c.b;
-  }
-  // One file, one entry: a case-only rename leaves a single download, no deletion of it.
-  TSortedStringList list{L"/data/Файл.txt"};
-  EXPECT_FALSE(list.insert(L"/data/файл.txt").second);
-  EXPECT_EQ(list.erase(L"/DATA/ФАЙЛ.TXT"), 1u);
-}
-
 class TemporaryFilesTest : public testing::Test {
  protected:
   void SetUp() override {

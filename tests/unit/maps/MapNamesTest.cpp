@@ -1,69 +1,8 @@
-// Piece names, the names accepted from the repository, and the map format of
-// a settings.ini.
+// The map format of a settings.ini.
 #include <gtest/gtest.h>
 
 #include "MapTestSupport.h"
 #include "maps/MapFormat.h"
-
-TEST(MapPieceNameTest, ColumnRowAndExtensionComeFromTheName) {
-  struct Case {
-    const wchar_t* Name;
-    bool Valid;
-    int32_t Column, Row;
-    const wchar_t* Extension;
-  } cases[] = {
-      {L".part_2_1.png", true, 2, 1, L"png"},
-      {L".part_0_3_extra_9.jpg", true, 0, 3, L"jpg"},  // further fields ignored
-      {L".part_1_0.PNG", true, 1, 0, L"png"},
-      {L".part_12_7.bmp", true, 12, 7, L"bmp"},  // grid limits are the loader's
-      {L".part_1_0.tar.gz", false, 0, 0, L""},   // "tar" is no row
-      {L".part_1.png", false, 0, 0, L""},
-      {L".part__1.png", false, 0, 0, L""},
-      {L".part_a_1.png", false, 0, 0, L""},
-      {L".part_-1_0.png", false, 0, 0, L""},
-      {L".part_1_0", false, 0, 0, L""},
-      {L".part_99999999_0.png", false, 0, 0, L""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.Name);
-    EXPECT_TRUE(IsMapPiece(c.Name));
-    auto piece = ParseMapPieceName(c.Name);
-    ASSERT_EQ(piece.has_value(), c.Valid);
-    if (!c.Valid) continue;
-    EXPECT_EQ(piece->Column, c.Column);
-    EXPECT_EQ(piece->Row, c.Row);
-    EXPECT_EQ(piece->Extension, c.Extension);
-  }
-  // The prefix test is case-sensitive.
-  EXPECT_FALSE(IsMapPiece(L".PART_1_0.png"));
-  EXPECT_FALSE(IsMapPiece(L"settings.ini"));
-  EXPECT_FALSE(ParseMapPieceName(L"part_1_0.png").has_value());
-}
-
-TEST(MapPieceNameTest, RepositoryNamesCannotLeaveTheMap) {
-  struct Case {
-    const wchar_t* Name;
-    bool File, Map;
-  } cases[] = {
-      {L"settings.ini", true, true},
-      {L"sounds/wind.ogg", true, false},
-      {L"..", false, false},
-      {L"../north.zip", false, false},
-      {L"a/../../b", false, false},
-      {L"a\\b.txt", false, false},
-      {L"..\\..\\evil", false, false},
-      {L"/abs.txt", false, false},
-      {L"a//b", false, false},
-      {L"", false, false},
-      {L"c:evil", true, false},
-      {L"..hidden", true, true},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.Name);
-    EXPECT_EQ(IsSafeMapFileName(c.Name), c.File);
-    EXPECT_EQ(IsSafeMapName(c.Name), c.Map);
-  }
-}
 
 TEST(MapFormatTest, SettingsNameTheFormatInAnyCaseWithBmpAsDefault) {
   struct Case {
