@@ -12,7 +12,7 @@ from pathlib import Path
 import pytest
 
 from e2e_support.installation import installation_differences, read_last, repository_files, write_installation
-from e2e_support.launcher import box_text
+from e2e_support.launcher import GameFolder, box_text
 from e2e_support.waiting import wait_for
 from test_update_faults import FINISHED, files_neither_before_nor_head, repository_module, snapshot
 
@@ -233,11 +233,23 @@ def fault_free_run(harness, launch, conn_repo, conn_service, mode, folder):
     return Counter(r["path"] for r in records)
 
 
+def test_a_run_without_a_fault_sends_the_requests_it_always_sent(game_folder, launch, conn_repo, conn_service):
+    install(game_folder, conn_repo, "last")
+    launcher = launch(endpoint=conn_service.url)
+    assert press_update(launcher) == FINISHED
+    records = without_analytics(conn_service.requests(""))
+    old = conn_repo["old"]
+    expected = [f"{API}/commits/main", f"{API}/contents/Launcher.exe?ref=main", f"{RAW}/.upgrade/{old}",
+                f"{API}/commits?sha=main&path=.upgrade/{old}",
+                *(f"{RAW}/{path}" for path in [*PLAIN, BIG, ADDED, PIECE, OBJECTS])]
+    assert sorted(r["path"] for r in records) == sorted(expected)
+    assert [r for r in records if "range" in r["headers"]] == []
+
+
 @pytest.mark.parametrize("case", ONCE)
 def test_a_transient_fault_once_is_retried_and_the_run_reaches_the_head(
         harness, game_folder, launch, launcher_log, conn_repo, conn_service, screenshot, request, fault_free_requests,
         case):
-    from e2e_support.launcher import GameFolder
     if case.mode not in fault_free_requests:
         other = GameFolder(harness, harness.work_root / f"fault-free-{case.mode}-{request.node.callspec.id}")
         other.add_launcher()
