@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 
@@ -26,6 +27,9 @@ struct TState {
   DWORD MainThreadId = 0;
   bool Finalized = false;
   TExceptionHandler Handler;
+  // Calls waiting for their timer (main thread only).
+  std::map<UINT_PTR, TQueuedCall> Delayed;
+  UINT_PTR NextTimerId = 1;
 };
 
 TState& State() {
@@ -69,6 +73,12 @@ LRESULT CALLBACK QueueWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noex
     ProcessPending();
     return 0;
   }
+  if (msg == WM_TIMER) {
+    KillTimer(hwnd, wp);
+    auto delayed = State().Delayed.extract(wp);
+    if (!delayed.empty()) RunOne(delayed.mapped());
+    return 0;
+  }
   return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
@@ -102,6 +112,7 @@ void Finalize() {
     s.Finalized = true;
     dropped.swap(s.Pending);
   }
+  s.Delayed.clear();
   if (s.Window) {
     DestroyWindow(s.Window);
     s.Window = nullptr;
@@ -122,6 +133,18 @@ void Queue(TQueuedCall call) {
   }
   // One wake message per batch; the window drains the whole queue.
   if (wake) PostWake(s);
+}
+
+void QueueAfter(unsigned delayMs, TQueuedCall call) {
+  TState& s = State();
+  if (s.Finalized || !s.Window) return;
+  const UINT_PTR id = s.NextTimerId++;
+  if (!SetTimer(s.Window, id, delayMs, nullptr)) {
+    // No timer left: better early than never.
+    Queue(std::move(call));
+    return;
+  }
+  s.Delayed.emplace(id, std::move(call));
 }
 
 bool Synchronize(const TQueuedCall& call) {

@@ -20,6 +20,8 @@ void Finalize();
 bool IsMainThread();
 
 void Queue(TQueuedCall call);
+// Runs the call on the main thread after about delayMs (main thread only).
+void QueueAfter(unsigned delayMs, TQueuedCall call);
 // Runs the call on the main thread and waits for it; an exception it raises
 // is raised again in the caller. Called on the main thread it runs inline.
 // Returns false when the queue is finalized and the call was dropped.

@@ -31,6 +31,13 @@ TCRC32StreamWriteWrapper* TCustomZipFile::PrepareAddFile(const std::wstring& Arc
   return FAddedStream.get();
 }
 
+void TCustomZipFile::AbandonAddFile() {
+  if (!FAddedStream) return;
+  FAddedStream.reset();
+  FStream->SetSize(FEndFileData);
+  FStream->SetPosition(FEndFileData);
+}
+
 void TCustomZipFile::EndAddFile() {
   if (!FAddedStream) throw Exception(L"Попытка окончить неначатую запись!");
   std::unique_ptr<TCRC32StreamWriteWrapper> added = std::move(FAddedStream);

@@ -19,6 +19,8 @@ class TCustomZipFile : public TZipFile {
   TCRC32StreamWriteWrapper* PrepareAddFile(const std::wstring& ArchiveFileName, uint16_t Compression);
   // Completes the open member: patches CRC-32 and sizes into its local header.
   void EndAddFile();
+  // Drops the open member and what was written of it, header included.
+  void AbandonAddFile();
 
   TStream* GetStream() const { return FStream; }
   std::vector<TZipHeader>& GetFiles() { return FFiles; }

@@ -16,6 +16,10 @@ DECLARE_EXCEPTION_CLASS(EHTTPEmptyContextException, EHTTPException);
 DECLARE_EXCEPTION_CLASS(EHTTPAlreadyRunning, EHTTPException);
 // An exchange was started on a client that has no session.
 DECLARE_EXCEPTION_CLASS(EHTTPNoSession, EHTTPException);
+// A reply kept in memory grew past what any real reply reaches.
+DECLARE_EXCEPTION_CLASS(EHTTPReplyTooLarge, EHTTPException);
+// A body stopped coming: too few bytes for too long.
+DECLARE_EXCEPTION_CLASS(EHTTPStalled, EHTTPException);
 
 // A failed WinHTTP call or an error WinHTTP reported for a request.
 class EHTTPCallbackError : public EHTTPException {

@@ -1,6 +1,7 @@
 #include "HttpResponse.h"
 
 #include "Exceptions.h"
+#include "HttpExceptions.h"
 #include "HttpAsyncContext.h"
 #include "WinHttpBinding.h"
 
@@ -57,7 +58,37 @@ THTTPCustomStreamResponse::~THTTPCustomStreamResponse() {
   if (FStreamOwner) delete FOutStream;
 }
 
+namespace {
+
+// A Content-Length above limit; an unreadable one is left to the body's own checks.
+bool AnnouncesMoreThan(const std::wstring& length, int64_t limit) {
+  if (length.empty()) return false;
+  int64_t value = 0;
+  for (wchar_t c : length) {
+    if (c < L'0' || c > L'9') return false;
+    if (value > limit) return true;
+    value = value * 10 + (c - L'0');
+  }
+  return value > limit;
+}
+
+}  // namespace
+
+void TStallWatch::Received(uint32_t count) {
+  const uint64_t now = GetTickCount64();
+  if (FWindowStart == 0) FWindowStart = now;
+  FWindowBytes += count;
+  if (now - FWindowStart < kStallMs) return;
+  if (FWindowBytes < kStallBytes) {
+    throw EHTTPStalled(L"The body stalled: " + std::to_wstring(FWindowBytes) + L" bytes in " +
+                       std::to_wstring((now - FWindowStart) / 1000) + L" s");
+  }
+  FWindowStart = now;
+  FWindowBytes = 0;
+}
+
 void THTTPCustomStreamResponse::ReceiveData(const void* buffer, uint32_t count) {
+  FStallWatch.Received(count);
   THTTPResponse::ReceiveData(buffer, count);
   FOutStream->WriteBuffer(buffer, static_cast<int32_t>(count));
 }
@@ -66,6 +97,8 @@ THTTPStringResponse::THTTPStringResponse() : THTTPCustomStreamResponse(new TMemo
 
 bool THTTPStringResponse::ProcessHeaders(HINTERNET request) {
   THTTPResponse::ProcessHeaders(request);
+  const std::wstring length = GetHeader(request, WINHTTP_QUERY_CONTENT_LENGTH);
+  if (AnnouncesMoreThan(length, kLargestText)) throw EHTTPReplyTooLarge(L"The reply announces " + length + L" bytes");
   std::wstring contentType = GetHeader(request, WINHTTP_QUERY_CONTENT_TYPE);
   if (contentType == L"application/octet-stream") return true;
   std::wstring charset = CharsetOfContentType(contentType);
@@ -76,6 +109,13 @@ bool THTTPStringResponse::ProcessHeaders(HINTERNET request) {
     FEncoding = TTextEncoding{kCodePageLatin1};
   }
   return true;
+}
+
+void THTTPStringResponse::ReceiveData(const void* buffer, uint32_t count) {
+  if (DataSize() + count > kLargestText) {
+    throw EHTTPReplyTooLarge(L"The reply passed " + std::to_wstring(kLargestText) + L" bytes");
+  }
+  THTTPCustomStreamResponse::ReceiveData(buffer, count);
 }
 
 void THTTPStringResponse::FinishLoad(uint32_t size) {

@@ -54,6 +54,19 @@ class THTTPResponse {
   int32_t FHTTPStatus = 0;
 };
 
+// A body that trickles is as good as a dead one: fewer than kStallBytes in
+// kStallMs raises EHTTPStalled. (No byte at all is the receive timeout's.)
+class TStallWatch {
+ public:
+  static constexpr uint32_t kStallMs = 30000;
+  static constexpr uint64_t kStallBytes = 1024;
+  void Received(uint32_t count);
+
+ private:
+  uint64_t FWindowStart = 0;
+  uint64_t FWindowBytes = 0;
+};
+
 // Writes the body to a stream (which it may own).
 class THTTPCustomStreamResponse : public THTTPResponse {
  public:
@@ -65,6 +78,7 @@ class THTTPCustomStreamResponse : public THTTPResponse {
  private:
   TStream* FOutStream;
   bool FStreamOwner;
+  TStallWatch FStallWatch;
 };
 
 // Keeps the body in memory and decodes it as text when it ends: by the
@@ -72,10 +86,15 @@ class THTTPCustomStreamResponse : public THTTPResponse {
 // "application/octet-stream", by a byte-order mark (the ANSI code page
 // without one). Raises EEncodingError "Invalid encoding name" for a charset
 // we do not know.
+// A reply longer than kLargestText raises EHTTPReplyTooLarge as soon as it
+// announces or passes that size.
 class THTTPStringResponse : public THTTPCustomStreamResponse {
  public:
+  // Far above the recursive tree of the largest repository we know.
+  static constexpr int64_t kLargestText = 64LL * 1024 * 1024;
   THTTPStringResponse();
   bool ProcessHeaders(HINTERNET request) override;
+  void ReceiveData(const void* buffer, uint32_t count) override;
   void FinishLoad(uint32_t size) override;
   const std::wstring& Result() const { return FResult; }
 

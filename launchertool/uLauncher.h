@@ -215,6 +215,8 @@ class TfLauncher : private TUpdateRunEvents {
   int32_t FProgressMaximum = 100;
   // The run's latest count, shown at most once a frame (kProgressFrameMs).
   int32_t FRunProgressDone = 0;
+  // The status text a retry replaced, given back when the retry succeeds.
+  std::wstring FTextBeforeRetry;
   bool FProgressTimerArmed = false;
   std::unique_ptr<TLauncherTheme> FTheme;
   HICON FIconLarge = nullptr;

@@ -8,6 +8,10 @@
 // Pieces are at most this many pixels on a side and lie on a grid that fits
 // the raw canvas.
 inline constexpr int32_t kMapPieceSide = 4000;
+// No encoding of a full piece is longer than its raw rows (PNG's stored
+// blocks) with a mebibyte to spare.
+inline constexpr int64_t kLargestPieceBytes =
+    static_cast<int64_t>(kMapPieceSide) * (kMapPieceSide * 3 + 1) + 1024 * 1024;
 inline constexpr int32_t kMapPieceGrid = 4;
 
 struct TMapPieceName {

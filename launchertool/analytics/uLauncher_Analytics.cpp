@@ -11,7 +11,12 @@
 
 void TfLauncher::CreateHttpClients() {
   if (FHttp) return;
-  FHttp = std::make_shared<THTTPClient>(kDefaultUserAgent, L"", L"", true);
+  // A connection that sends nothing for this long is taken for dead and
+  // retried, which bounds a run on a dead connection (see the README).
+  constexpr uint32_t kSilenceMs = 30000;
+  FHttp = std::make_shared<THTTPClient>();
+  FHttp->ConnectTimeout = FHttp->ReceiveTimeout = FHttp->ResolveTimeout = FHttp->SendTimeout = kSilenceMs;
+  FHttp->InitSession(kDefaultUserAgent, L"", L"", true);
   FHttpSync = std::make_shared<THTTPClient>(kDefaultUserAgent, L"", L"", false);
   FAnalytics = std::make_shared<TAnalyticsSender>(FHttpSync, AnalyticsCollectURL(ServiceEndpoints().AnalyticsBase));
 }

@@ -15,6 +15,7 @@
 #include "maps/TempFileStream.h"
 #include "uDebugUtils.h"
 #include "uZipFixes.h"
+#include "update/ConnectionRetry.h"
 #include "update/DownloadError.h"
 #include "update/TemporaryFiles.h"
 #include "update/VerifiedResponse.h"
@@ -96,8 +97,14 @@ void TMapLoader::LoadCurrentFile() {
   std::shared_ptr<TMapLoader> self = shared_from_this();
   TMapLoaderHost::TDone done = [self](std::shared_ptr<Exception> failure) { self->FileDone(std::move(failure)); };
   if (IsMapPiece(name)) {
+    // Refused before a byte of it is fetched or decoded.
+    if (expected && expected->Size > kLargestPieceBytes) {
+      throw EDownloadError(L"Часть изображения карты слишком велика: " + FMapName + L"/" + name + L"!");
+    }
     auto response =
         std::make_unique<TVerifiedStreamResponse>(CreateTempStream().release(), true, FIsCancelled, std::move(expected));
+    response->SetLargest(kLargestPieceBytes);
+    response->SetRepositoryPath(RepositoryPath(name));
     FHost->RequestMapFile(
         FMapName, name, std::move(response),
         [self](THTTPAsyncContext& context) {
@@ -109,6 +116,7 @@ void TMapLoader::LoadCurrentFile() {
   } else {
     TStream* member = FSavedZip->PrepareAddFile(name, zip::kMethodDeflated);
     auto response = std::make_unique<TVerifiedStreamResponse>(member, false, FIsCancelled, std::move(expected));
+    response->SetRepositoryPath(RepositoryPath(name));
     FHost->RequestMapFile(
         FMapName, name, std::move(response),
         [self](THTTPAsyncContext& context) {
@@ -141,6 +149,7 @@ void TMapLoader::FileLoaded(int32_t status, const wchar_t* endText, const TVerif
   }
   std::wstring name = CurrentName();
   // A failed reply wrote nothing worth keeping.
+  RaiseIfTransientStatus(status, 0, L"Ошибка загрузки файла карты " + FMapName + L"/" + name);
   if (status != 200)
     throw EDownloadError(L"Ошибка загрузки файла карты " + FMapName + L"/" + name + L" [" + std::to_wstring(status) +
                          L"]!");
@@ -153,10 +162,16 @@ void TMapLoader::FileLoaded(int32_t status, const wchar_t* endText, const TVerif
 void TMapLoader::FileDone(std::shared_ptr<Exception> failure) {
   if (!failure && Cancelled()) failure = std::make_shared<EAbort>(L"Map loading cancelled: " + FMapName);
   if (failure) {
-    Fail(std::move(failure));
+    std::shared_ptr<TMapLoader> self = shared_from_this();
+    const bool retrying = !Cancelled() && FHost->RetryLater(
+        FRetryCount, RepositoryPath(CurrentName()), *failure, [self] { self->RetryCurrentFile(); },
+        [self] { self->Fail(std::make_shared<EAbort>(L"Map loading cancelled: " + self->FMapName)); });
+    if (!retrying) Fail(std::move(failure));
     return;
   }
   try {
+    if (FRetryCount.Retries || FRetryCount.BodyCheckRetries) FHost->Retried();
+    FRetryCount = {};
     FHost->MapFileLoaded();
     ++FCurrentIndex;
     if (FCurrentIndex < static_cast<int32_t>(FLoadOrder.size())) {
@@ -164,6 +179,16 @@ void TMapLoader::FileDone(std::shared_ptr<Exception> failure) {
     } else {
       FinishLoading();
     }
+  } catch (...) {
+    Fail(CurrentExceptionAsObject());
+  }
+}
+
+void TMapLoader::RetryCurrentFile() {
+  try {
+    // What the failed try wrote of a member goes; a piece had its own file.
+    if (!IsMapPiece(CurrentName())) FSavedZip->AbandonAddFile();
+    LoadCurrentFile();
   } catch (...) {
     Fail(CurrentExceptionAsObject());
   }

@@ -14,6 +14,7 @@
 
 #include "Exceptions.h"
 #include "update/ExpectedBlobs.h"
+#include "update/RetrySchedule.h"
 #include "window/SortedStringList.h"
 
 class TCustomZipFile;
@@ -64,8 +65,10 @@ class TMapLoader : public std::enable_shared_from_this<TMapLoader> {
   // What both share; keep(name) takes the finished file.
   void FileLoaded(int32_t status, const wchar_t* endText, const TVerify& verify,
                   const std::function<void(const std::wstring&)>& keep);
-  // Back on the main thread: the next file, the packer, or the failure.
+  // Back on the main thread: the next file, a retry, the packer, or the failure.
   void FileDone(std::shared_ptr<Exception> failure);
+  // The current file once more, from its start.
+  void RetryCurrentFile();
   std::wstring RepositoryPath(const std::wstring& name) const;
   void FinishLoading();
   // The map failed or was cancelled: its new archive goes, the host hears of it.
@@ -99,6 +102,8 @@ class TMapLoader : public std::enable_shared_from_this<TMapLoader> {
   std::wstring FSavedZipPath;
   bool FArchivePlaced = false;
   int32_t FCurrentIndex = 0;
+  // The tries of the current file.
+  TRetryCount FRetryCount;
   // FFilesList in its order, fixed when loading starts.
   std::vector<std::wstring> FLoadOrder;
   std::wstring FLocalPath;

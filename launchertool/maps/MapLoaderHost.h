@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Exceptions.h"
+#include "update/RetrySchedule.h"
 #include "window/SortedStringList.h"
 
 class THTTPAsyncContext;
@@ -32,6 +33,15 @@ class TMapLoaderHost {
   // Starts the download of a file of a map folder; the exchange owns the response.
   virtual void RequestMapFile(const std::wstring& mapName, const std::wstring& fileName,
                               std::unique_ptr<THTTPResponse> response, TArrived arrived, TDone done) = 0;
+  // A failed file worth another try: retry runs after a pause, or giveUp when
+  // the run stops first. False when the failure is final or its tries are
+  // spent. Hosts that never retry keep the default.
+  virtual bool RetryLater(TRetryCount&, const std::wstring& /*what*/, const Exception& /*failure*/,
+                          std::function<void()> /*retry*/, std::function<void()> /*giveUp*/) {
+    return false;
+  }
+  // A file that failed before arrived again.
+  virtual void Retried() {}
   // One file of a map is in: one step of progress.
   virtual void MapFileLoaded() = 0;
   // Every file of the map is in: it goes to the packer.

@@ -25,6 +25,9 @@ class TPieceSink : public TRawCanvasRowSink {
   void Start(int32_t width, int32_t height) override {
     if (width > raw_canvas::kSide - FX0 || height > raw_canvas::kSide - FY0)
       throw EDownloadError(L"Часть изображения карты выходит за его пределы: " + FName + L"!");
+    // A larger piece would paint over its neighbours' places.
+    if (width > kMapPieceSide || height > kMapPieceSide)
+      throw EDownloadError(L"Часть изображения карты слишком велика: " + FName + L"!");
     TRawCanvasRowSink::Start(width, height);
   }
 

@@ -92,6 +92,7 @@ void TExchangeSet::Send(const TRepositoryRequestTarget& target, std::unique_ptr<
   url.From(target.URL);
   auto request = std::make_unique<THTTPGetRequest>();
   if (!target.Header.empty()) request->AddHeader(target.Header);
+  if (!target.Range.empty()) request->AddHeader(target.Range);
   request->SetUseSSL(url.Scheme == L"https");
   THTTPAsyncContext* context = FClient->Send(request.get(), response.get(), url);
   // From here the exchange owns its request and response.

@@ -1,6 +1,7 @@
 #include "update/PlayerWords.h"
 
 #include "uDebugUtils.h"
+#include "update/ConnectionRetry.h"
 #include "update/DownloadError.h"
 #include "update/MachineFaults.h"
 
@@ -22,6 +23,10 @@ TSystemFault SystemFaultOf(const Exception& e) {
 std::shared_ptr<Exception> InPlayersWords(const std::shared_ptr<Exception>& error,
                                           const std::wstring& installationFolder) {
   if (!error) return error;
+  if (auto words = ConnectionFaultInPlayersWords(*error)) {
+    LogMessage(L"Update", L"Connection fault told in the player's words: " + error->GetBaseException().Message());
+    return words;
+  }
   const Exception& cause = error->GetBaseException();
   const TSystemFault fault = SystemFaultOf(cause);
   const TMachineFault kind = MachineFaultOf(fault.Code);

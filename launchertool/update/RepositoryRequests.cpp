@@ -106,7 +106,7 @@ TRepositoryRequestTarget BuildRepositoryRequest(TRepositoryRequest kind, const T
     case TRepositoryHost::Raw: base = endpoints.RawBase; break;
     case TRepositoryHost::GivenURL: break;
   }
-  return {base + path, spec.Header};
+  return {base + path, spec.Header, L""};
 }
 
 TRepositoryRequestTarget BuildRepositoryRequest(TRepositoryRequest kind, const TRepositoryRequestArgs& args) {

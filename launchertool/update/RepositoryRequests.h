@@ -46,6 +46,7 @@ struct TRepositoryRequestArgs {
 struct TRepositoryRequestTarget {
   std::wstring URL;
   std::wstring Header;  // empty: no extra header
+  std::wstring Range;   // a whole Range header line; empty for the whole file
 };
 
 TRepositoryRequestTarget BuildRepositoryRequest(TRepositoryRequest kind, const TRepositoryRequestArgs& args,

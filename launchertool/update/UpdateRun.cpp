@@ -9,8 +9,10 @@
 #include "MainThreadQueue.h"
 #include "maps/MapLoader.h"
 #include "maps/uMapPacker.h"
+#include "update/PlacedFiles.h"
 #include "uDebugUtils.h"
 #include "update/CommitHash.h"
+#include "update/ConnectionRetry.h"
 #include "update/DownloadError.h"
 #include "update/RepositoryRequests.h"
 #include "update/PlayerWords.h"
@@ -109,22 +111,32 @@ void TUpdateRun::RequestHeadCommit(void (TUpdateRun::*handler)(int32_t status, c
 }
 
 void TUpdateRun::RequestText(const TRepositoryRequestTarget& target, TTextHandler handler) {
+  SendText(target, std::make_shared<TTextHandler>(std::move(handler)), std::make_shared<TRetryCount>());
+}
+
+void TUpdateRun::SendText(const TRepositoryRequestTarget& target, const std::shared_ptr<TTextHandler>& handler,
+                          const std::shared_ptr<TRetryCount>& count) {
   auto reply = std::make_shared<TTextReply>();
   FExchanges.Send(
       target, std::make_unique<THTTPStringResponse>(),
       [reply](THTTPAsyncContext& context) {
         const auto& response = static_cast<const THTTPStringResponse&>(*context.Response());
         reply->Status = response.HTTPStatus();
+        RaiseIfTransientStatus(reply->Status, response.GetIntegerHeaderByName(L"Retry-After"),
+                               L"The repository service answered");
         reply->Body = response.Result();
         reply->RateLimit.Remaining = response.GetIntegerHeaderByName(L"x-ratelimit-remaining");
         reply->RateLimit.Reset = response.GetIntegerHeaderByName(L"x-ratelimit-reset");
       },
-      [this, reply, handler = std::move(handler)](std::shared_ptr<Exception> failure) {
+      [this, target, reply, handler, count](std::shared_ptr<Exception> failure) {
         Step([&] {
-          if (failure) {
+          if (!failure) {
+            Retried();
+            (*handler)(*reply);
+          } else if (!RetryLater(*count, target.URL, *failure, [this, target, handler, count] {
+                       SendText(target, handler, count);
+                     }, [] {})) {
             Fail(failure);
-          } else {
-            handler(*reply);
           }
         });
       });
@@ -153,6 +165,7 @@ void TUpdateRun::Fail(std::shared_ptr<Exception> error) {
   FSlots.Stop();
   // Held or slow exchanges end now instead of when the server lets them.
   FExchanges.AbortAll();
+  GiveUpWaitingRetries();
   if (IsAbort(*error)) {
     LogMessage(L"Update", L"Update run aborted: " + error->Message());
     return;
@@ -164,7 +177,8 @@ void TUpdateRun::Fail(std::shared_ptr<Exception> error) {
 
 void TUpdateRun::EndWhenIdle() {
   if (FEnded || FFinishing) return;
-  const bool idle = FExchanges.Open() == 0 && FSlots.Loading() == 0 && FSlots.HandedOn() == 0;
+  const bool idle =
+      FExchanges.Open() == 0 && FSlots.Loading() == 0 && FSlots.HandedOn() == 0 && FWaitingRetries.empty();
   if (FFailure) {
     if (idle) FinishUpdate();
   } else if (FDownloading && FSlots.Ended()) {
@@ -183,6 +197,7 @@ void TUpdateRun::End(TUpdateRunEnd::TOutcome outcome) {
 }
 
 void TUpdateRun::Status(TUpdateRunStatus status) {
+  FRetryShown = false;
   FPackingShown = status == TUpdateRunStatus::Packing;
   FEvents.RunStatus(status);
 }

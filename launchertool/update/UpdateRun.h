@@ -22,6 +22,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <utility>
@@ -32,12 +33,15 @@
 #include "update/DownloadSlots.h"
 #include "update/ExchangeSet.h"
 #include "update/ExpectedBlobs.h"
+#include "update/RetrySchedule.h"
 #include "update/TemporaryFiles.h"
 #include "update/TreeWalk.h"
 #include "window/SortedStringList.h"
 
 class THTTPClient;
 class TMapLoader;
+class TPlacedFiles;
+struct TPlainDownload;
 class TMapPacker;
 struct TRepositoryRequestTarget;
 
@@ -50,7 +54,9 @@ struct TRateLimitReading {
 };
 
 // The status texts of a run, in the order they usually appear.
-enum class TUpdateRunStatus { PreparingFolders, Downloading, Packing, Finishing };
+// Retrying replaces the text while a failed request waits for its next try;
+// Retried gives the window its text back.
+enum class TUpdateRunStatus { PreparingFolders, Downloading, Packing, Finishing, Retrying, Retried };
 
 struct TUpdateRunEnd {
   enum TOutcome { Installed, NothingToLoad, Failed, Restarting } Outcome = Failed;
@@ -167,6 +173,8 @@ class TUpdateRun : public std::enable_shared_from_this<TUpdateRun>, private TMap
   using TTextHandler = std::function<void(const TTextReply& reply)>;
   // A GET whose reply is read as text; handler runs as a step of the run.
   void RequestText(const TRepositoryRequestTarget& target, TTextHandler handler);
+  void SendText(const TRepositoryRequestTarget& target, const std::shared_ptr<TTextHandler>& handler,
+                const std::shared_ptr<TRetryCount>& count);
   void RequestHeadCommit(void (TUpdateRun::*handler)(int32_t status, const std::wstring& body));
   // Ends the run once nothing is in flight any more.
   void EndWhenIdle();
@@ -191,7 +199,19 @@ class TUpdateRun : public std::enable_shared_from_this<TUpdateRun>, private TMap
   void StartItems();
   void StartItem(int32_t index);
   void StartPlainFile(const std::wstring& path);
+  void SendPlainFile(const std::shared_ptr<TPlainDownload>& download);
+  void PlainFileEnded(const std::shared_ptr<TPlainDownload>& download, std::shared_ptr<Exception> failure);
   void ItemEnded(std::shared_ptr<Exception> failure);
+  // Takes off the download list the files an earlier run for this head
+  // placed and that are still what it proved.
+  void SkipFilesPlacedBefore();
+
+  // Retries (UpdateRun_Retry.cpp).
+  bool RetryLater(TRetryCount& count, const std::wstring& what, const Exception& failure, std::function<void()> retry,
+                  std::function<void()> giveUp) override;
+  void Retried() override;
+  // The run failed: every waiting retry gives up at once.
+  void GiveUpWaitingRetries();
 
   // TMapLoaderHost: the run's side of its map loaders.
   const TSortedStringList& RunPaths() override { return FRunPaths; }
@@ -219,6 +239,12 @@ class TUpdateRun : public std::enable_shared_from_this<TUpdateRun>, private TMap
   bool FDownloading = false;
   bool FPackingShown = false;
   TDownloadSlots FSlots;
+  // Retries waiting for their pause, by id: what each does when the run stops first.
+  std::map<uint64_t, std::function<void()>> FWaitingRetries;
+  uint64_t FNextRetryId = 0;
+  bool FRetryShown = false;
+  // The files this run placed, for the run after it should this one fail.
+  std::unique_ptr<TPlacedFiles> FPlacedFiles;
   // Map loaders of the run, in work-item order.
   std::vector<std::shared_ptr<TMapLoader>> FLoadedMaps;
   std::unique_ptr<TMapPacker> FMapPacker;

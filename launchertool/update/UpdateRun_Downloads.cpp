@@ -16,6 +16,9 @@
 #include "update/DownloadError.h"
 #include "update/DownloadFileResponse.h"
 #include "update/DownloadGrouping.h"
+#include "update/BlobCompare.h"
+#include "update/ConnectionRetry.h"
+#include "update/PlacedFiles.h"
 #include "update/RepositoryPaths.h"
 #include "update/RepositoryRequests.h"
 #include "update/UpdateRun.h"
@@ -80,6 +83,7 @@ uint64_t InstallationBytesNeeded(const std::wstring& localPath, const std::vecto
 
 void TUpdateRun::BeginFileLoading() {
   CheckPathsToWrite(FSettings.LocalPath, FFileListToDownload, FFileListToDelete);
+  SkipFilesPlacedBefore();
   // Fixed before the first item starts; temporary files never take these names.
   FRunPaths = FFileListToDownload;
   TDownloadGrouping grouping = GroupDownloads(FFileListToDownload, FFileListToDelete);
@@ -159,26 +163,87 @@ void TUpdateRun::StartItem(int32_t index) {
   }
 }
 
+// One plain file through its tries: a retry continues the bytes held.
+struct TPlainDownload {
+  std::wstring Path;
+  std::optional<TBlobId> Expected;
+  TRetryCount Count;
+  std::shared_ptr<TDownloadTemporary> Held;
+  // Written on the worker before the exchange reports, read on the main thread after.
+  std::optional<TBlobId> Proven;
+};
+
 void TUpdateRun::StartPlainFile(const std::wstring& path) {
   // A change list may name anything; nothing is written outside the folder.
   if (!IsWritablePath(path)) throw EDownloadError(L"Ошибка загрузки файла " + path);
+  auto download = std::make_shared<TPlainDownload>();
+  download->Path = path;
   const auto blob = FExpectedBlobs.find(path);
-  std::optional<TBlobId> expected;
-  if (blob != FExpectedBlobs.end()) expected = blob->second;
-  auto response = std::make_unique<TDownloadFileResponse>(FSettings.LocalPath, path, FRunPaths, std::move(expected),
-                                                          AbortTest(), TemporaryRecord());
+  if (blob != FExpectedBlobs.end()) download->Expected = blob->second;
   LogMessage(L"Update", L"Begin file loading:" + path);
+  SendPlainFile(download);
+}
+
+void TUpdateRun::SendPlainFile(const std::shared_ptr<TPlainDownload>& download) {
+  auto response = std::make_unique<TDownloadFileResponse>(FSettings.LocalPath, download->Path, FRunPaths,
+                                                          download->Expected, AbortTest(), TemporaryRecord(),
+                                                          download->Held);
+  download->Held = response->Temporary();
   TRepositoryRequestArgs args;
   args.Branch = FSettings.Branch;
-  args.Path = path;
+  args.Path = download->Path;
+  TRepositoryRequestTarget target = BuildRepositoryRequest(TRepositoryRequest::File, args);
+  target.Range = response->RangeHeader();
   FExchanges.Send(
-      BuildRepositoryRequest(TRepositoryRequest::File, args), std::move(response),
-      [](THTTPAsyncContext& context) {
+      target, std::move(response),
+      [download](THTTPAsyncContext& context) {
         // Bytes only: the proven file takes its place on the worker.
         auto& loaded = static_cast<TDownloadFileResponse&>(*context.Response());
-        loaded.Complete(loaded.HTTPStatus());
+        loaded.Complete(loaded.HTTPStatus(), loaded.GetIntegerHeaderByName(L"Retry-After"));
+        download->Proven = loaded.Proven();
       },
-      [this](std::shared_ptr<Exception> failure) { Step([&] { ItemEnded(failure); }); });
+      [this, download](std::shared_ptr<Exception> failure) {
+        Step([&] { PlainFileEnded(download, std::move(failure)); });
+      });
+}
+
+void TUpdateRun::PlainFileEnded(const std::shared_ptr<TPlainDownload>& download, std::shared_ptr<Exception> failure) {
+  if (failure) {
+    // A body that failed its check is fetched whole; any other keeps its bytes.
+    if (ReadFault(*failure).Kind == TFaultKind::BodyCheck) download->Held.reset();
+    const bool retrying = RetryLater(
+        download->Count, download->Path, *failure, [this, download] { SendPlainFile(download); },
+        [this] { ItemEnded(std::make_shared<EAbort>(L"The update run stopped")); });
+    if (!retrying) ItemEnded(std::move(failure));
+    return;
+  }
+  download->Held.reset();
+  if (download->Proven && FPlacedFiles) FPlacedFiles->Add(download->Path, *download->Proven);
+  if (download->Count.Retries || download->Count.BodyCheckRetries) Retried();
+  ItemEnded(nullptr);
+}
+
+void TUpdateRun::SkipFilesPlacedBefore() {
+  FPlacedFiles = std::make_unique<TPlacedFiles>(FSettings.LocalPath);
+  const TExpectedBlobs placed = FPlacedFiles->Begin(FNewCommitHash);
+  for (const auto& [path, blob] : placed) {
+    const auto listed = FFileListToDownload.find(path);
+    if (listed == FFileListToDownload.end()) continue;
+    TTreeEntry entry;
+    entry.Sha = blob.Sha;
+    entry.Size = blob.Size;
+    bool same = false;
+    try {
+      same = LocalFileMatches(WindowsPath(FSettings.LocalPath + path), entry);
+    } catch (const Exception&) {
+      // Unreadable: fetched again.
+    }
+    if (!same) continue;
+    LogMessage(L"Update", L"Placed by an earlier run for this head: " + path);
+    FFileListToDownload.erase(listed);
+    // Still the file this run makes of it.
+    FPlacedFiles->Add(path, blob);
+  }
 }
 
 void TUpdateRun::ItemEnded(std::shared_ptr<Exception> failure) {

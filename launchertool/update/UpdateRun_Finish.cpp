@@ -10,6 +10,7 @@
 #include "install/LastFileWriter.h"
 #include "uDebugUtils.h"
 #include "update/InstalledFiles.h"
+#include "update/PlacedFiles.h"
 #include "update/RepositoryPaths.h"
 #include "update/UpdateRun.h"
 
@@ -24,8 +25,11 @@ void TUpdateRun::FinishUpdate() {
     if (!Failed()) {
       ApplyDeletions();
       WriteLastFile();
-      // Every temporary file of the run is placed or gone.
+      // Every temporary file of the run is placed or gone, and .last says
+      // what the placed files are.
       TemporaryRecord()->Discard();
+      FPlacedFiles.reset();
+      TPlacedFiles::Remove(FSettings.LocalPath);
     }
   } catch (...) {
     Fail(CurrentExceptionAsObject());
@@ -51,6 +55,7 @@ void TUpdateRun::ApplyDeletions() {
   if (!FFullListToDownload.empty()) {
     FFullListToDownload.insert(L"/.last");
     FFullListToDownload.insert(TTemporaryRecord::kRepositoryPath);
+    FFullListToDownload.insert(kPlacedRecordPath);
     std::vector<std::wstring> unlisted;
     CollectUnlistedFiles(L"/", unlisted);
     for (const std::wstring& path : unlisted) remove(path);

@@ -113,7 +113,7 @@ void TUpdateRun::OnLauncherInfoLoaded(int32_t status, const std::wstring& body) 
                                                           TBlobId{info.Sha, info.Size}, AbortTest());
   auto kept = std::make_shared<TKeptLauncher>();
   FExchanges.Send(
-      TRepositoryRequestTarget{info.DownloadURL, L""}, std::move(response),
+      TRepositoryRequestTarget{info.DownloadURL, L"", L""}, std::move(response),
       [kept](THTTPAsyncContext& context) {
         auto& loaded = static_cast<TDownloadFileResponse&>(*context.Response());
         // An empty or partial launcher would leave the installation without one.

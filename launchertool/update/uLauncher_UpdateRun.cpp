@@ -7,6 +7,7 @@
 #include "update/DownloadError.h"
 #include "update/MachineFaults.h"
 #include "uLauncher.h"
+#include "update/ConnectionFaults.h"
 #include "update/UpdateRun.h"
 #include "window/WindowMessages.h"
 
@@ -66,6 +67,16 @@ void TfLauncher::RunStatus(TUpdateRunStatus status) {
       break;
     case TUpdateRunStatus::Finishing:
       CaptionFinishLoading();
+      break;
+    case TUpdateRunStatus::Retrying: {
+      wchar_t text[512] = L"";
+      GetWindowTextW(L_Update, text, static_cast<int>(std::size(text)));
+      if (text != std::wstring(kRetryingStatusText)) FTextBeforeRetry = text;
+      SetStatusText(kRetryingStatusText);
+      break;
+    }
+    case TUpdateRunStatus::Retried:
+      SetStatusText(FTextBeforeRetry);
       break;
   }
 }

@@ -183,6 +183,8 @@ def test_closing_mid_run_ends_the_launcher_cleanly(harness, game_folder, launch,
     assert launcher.view().state_mismatch("Busy") == []
     screenshot(launcher.hwnd, f"{name}-packing")
 
+    # The failure is retried; the retry finds the file gone, which no retry mends.
+    hold_service.behaviour["raw_status"] = {FAILING: 404}
     hold_service.release(FAILING, failure)
     dialog = launcher.wait_dialog(timeout=RUN_TIMEOUT)
     assert box_text(dialog).startswith(f"Ошибка загрузки файла {FAILING}"), box_text(dialog)

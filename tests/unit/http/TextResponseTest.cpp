@@ -1,5 +1,6 @@
 // Text responses choose their encoding from the content type or, for
 // application/octet-stream, from a byte-order mark.
+#include "HttpExceptions.h"
 #include "HttpTestSupport.h"
 
 namespace {
@@ -104,4 +105,12 @@ TEST_F(HttpTextResponse, ClassHelpers) {
   PumpUntil([&] { return done->load() || !Errors.empty(); });
   ASSERT_TRUE(Errors.empty());
   EXPECT_EQ(*result, L"\u043F\u0440\u0438");
+}
+
+TEST(HttpTextResponseBounds, AReplyPastSixtyFourMebibytesIsRefusedBeforeItGrowsFurther) {
+  THTTPStringResponse response;
+  const std::string mebibyte(1024 * 1024, '{');
+  for (int i = 0; i < 64; ++i) response.ReceiveData(mebibyte.data(), static_cast<uint32_t>(mebibyte.size()));
+  EXPECT_THROW(response.ReceiveData("x", 1), EHTTPReplyTooLarge);
+  EXPECT_EQ(response.DataSize(), THTTPStringResponse::kLargestText);
 }

@@ -53,7 +53,7 @@ TEST_F(ExchangeSetTest, ARepliesBytesAreReadOnAWorkerAndTheReportComesOnTheMainT
   std::atomic<bool> arrivedOnWorker{false};
   auto body = std::make_shared<std::wstring>();
   TOutcome outcome;
-  set.Send({server.Url("/file"), L"X-Test: 1"}, std::make_unique<THTTPStringResponse>(),
+  set.Send({server.Url("/file"), L"X-Test: 1", L""}, std::make_unique<THTTPStringResponse>(),
            [&arrivedOnWorker, body](THTTPAsyncContext& context) {
              arrivedOnWorker = !MainThread::IsMainThread();
              *body = static_cast<THTTPStringResponse&>(*context.Response()).Result();
@@ -79,9 +79,9 @@ TEST_F(ExchangeSetTest, FailuresOfTheExchangeOrOfItsBytesAreTheOwnersNotTheLastC
   TTestServer server([](const TSeenRequest&) { return TReply{200, {}, "body"}; });
   TExchangeSet set(Client());
   TOutcome refused, unreachable;
-  set.Send({server.Url("/file"), L""}, std::make_unique<THTTPStringResponse>(),
+  set.Send({server.Url("/file"), L"", L""}, std::make_unique<THTTPStringResponse>(),
            [](THTTPAsyncContext&) { throw EAbort(L"refused"); }, Recorder(refused));
-  set.Send({L"http://127.0.0.1:" + std::to_wstring(UnusedPort()) + L"/x", L""},
+  set.Send({L"http://127.0.0.1:" + std::to_wstring(UnusedPort()) + L"/x", L"", L""},
            std::make_unique<THTTPStringResponse>(), nullptr, Recorder(unreachable));
   ASSERT_TRUE(MainThread::PumpUntil([&] { return refused.Reports > 0 && unreachable.Reports > 0; }, 60000));
   EXPECT_TRUE(TExchangeSet::WaitForAllFreed(30000));
@@ -105,7 +105,7 @@ TEST_F(ExchangeSetTest, ClosingAHeldExchangeReportsItAtOnceAndOnlyOnce) {
   TOutcome held;
   {
     TExchangeSet set(Client());
-    set.Send({server.Url("/held"), L""}, std::make_unique<THTTPStringResponse>(), nullptr, Recorder(held));
+    set.Send({server.Url("/held"), L"", L""}, std::make_unique<THTTPStringResponse>(), nullptr, Recorder(held));
     ASSERT_TRUE(MainThread::PumpUntil([&] { return !server.Requests().empty(); }, 30000));
     set.AbortAll();
     ASSERT_TRUE(MainThread::PumpUntil([&] { return held.Reports > 0; }, 5000));
@@ -120,7 +120,7 @@ TEST_F(ExchangeSetTest, ClosingAHeldExchangeReportsItAtOnceAndOnlyOnce) {
 TEST_F(ExchangeSetTest, WithoutAClientNothingIsSent) {
   TExchangeSet set(nullptr);
   TOutcome outcome;
-  EXPECT_THROW(set.Send({L"http://127.0.0.1:1/x", L""}, std::make_unique<THTTPStringResponse>(), nullptr,
+  EXPECT_THROW(set.Send({L"http://127.0.0.1:1/x", L"", L""}, std::make_unique<THTTPStringResponse>(), nullptr,
                         Recorder(outcome)),
                Exception);
   EXPECT_EQ(set.Open(), 0u);

@@ -109,12 +109,12 @@ TEST_F(MapDownloadTest, AFailedReplyStopsTheMapAndLeavesTheOldArchive) {
   auto before = FileBytes(Folder.Map(L"south.zip"));
   const std::string base = "/ORMUND42/veldra_public/qa/data/maps/south/";
   Put(base + "a.txt", 200, Bytes("new a"));
-  Put(base + "b.txt", 500, Bytes("Internal error"));
+  Put(base + "b.txt", 404, Bytes("404: Not Found"));
   auto run = Run({L"/data/maps/south/a.txt", L"/data/maps/south/b.txt"});
 
   // Reported once, to the run; nothing reaches the last-chance handler.
   ASSERT_EQ(run->Events.Failures.size(), 1u);
-  EXPECT_NE(run->Events.Failures[0].find(L"south/b.txt [500]"), std::wstring::npos);
+  EXPECT_NE(run->Events.Failures[0].find(L"south/b.txt [404]"), std::wstring::npos);
   EXPECT_TRUE(Raised.empty());
   ASSERT_EQ(run->Events.Ends.size(), 1u);
   EXPECT_EQ(run->Events.Ends[0].Outcome, TUpdateRunEnd::Failed);
