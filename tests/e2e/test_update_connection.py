@@ -15,6 +15,7 @@ from e2e_support.installation import installation_differences, read_last, reposi
 from e2e_support.launcher import GameFolder, box_text
 from e2e_support.waiting import wait_for
 from test_update_faults import FINISHED, files_neither_before_nor_head, repository_module, snapshot
+from test_update_run import NOT_INSTALLED, PICKER_CAPTION
 
 RUN_TIMEOUT = 180
 RAW = "/ORMUND42/veldra_public/main"
@@ -79,6 +80,15 @@ def install(folder, repo, mode):
         folder.write_last(repo["old"], "main")
 
 
+def choose_the_folder(harness, launcher, folder):
+    """Nothing installed: the launcher says so and asks for the folder; the player picks the game folder."""
+    info = launcher.wait_dialog()
+    assert box_text(info) == NOT_INSTALLED
+    launcher.answer(info, "OK")
+    picker = launcher.wait_dialog(caption=PICKER_CAPTION)
+    harness.driver.pick(picker["hwnd"], folder.windows)
+
+
 def offered(view):
     return not view.state_mismatch("UpdateOptional") or not view.state_mismatch("UpdateRequired")
 
@@ -98,16 +108,17 @@ def press_update(launcher, screenshot=None, name=None, while_running=None):
 
 
 def leftovers(folder):
-    """Temporary files of the launcher and its lists: none may stay after a run that ended."""
+    """Temporary files of the launcher, found or still listed: none may stay after a run that ended."""
     folder = Path(folder)
-    return sorted(p.relative_to(folder).as_posix() for p in folder.rglob("*")
-                  if p.name.endswith(".download") or p.name == TEMPORARIES)
+    listed = (folder / TEMPORARIES).read_text(encoding="utf-8").split() if (folder / TEMPORARIES).exists() else []
+    return sorted(p.relative_to(folder).as_posix() for p in folder.rglob("*.download")) + listed
 
 
 def assert_at_head(folder, repo):
     assert installation_differences(folder.path, repo["head_files"], allowed_extra=(".last", "Launcher.exe")) == []
     assert read_last(folder.path) == f"{repo['head']}\tmain"
     assert not (folder.path / PLACED).exists(), "the record of placed files outlived a successful run"
+    assert not (folder.path / TEMPORARIES).exists()
     assert leftovers(folder.path) == []
 
 
@@ -315,7 +326,7 @@ def raw_names(paths):
 
 @pytest.mark.parametrize("case", LASTING)
 def test_a_fault_that_outlasts_the_retries_is_told_and_the_next_run_fetches_only_what_is_missing(
-        game_folder, launch, conn_repo, conn_service, screenshot, request, case):
+        harness, game_folder, launch, conn_repo, conn_service, screenshot, request, case):
     name = f"connection-lasting-{request.node.callspec.id}"
     case = Lasting(**{key: _resolve(value, conn_repo) for key, value in vars(case).items()})
     install(game_folder, conn_repo, case.mode)
@@ -324,9 +335,13 @@ def test_a_fault_that_outlasts_the_retries_is_told_and_the_next_run_fetches_only
     launcher = launch(endpoint=conn_service.url)
 
     def between_the_tries():
+        if case.mode == "fresh":
+            choose_the_folder(harness, launcher, game_folder)
         first = next(iter(case.requests))
-        wait_for(lambda: len(requests_of(conn_service, first)) >= 2, RUN_TIMEOUT, what="the first retry")
-        screenshot(launcher.hwnd, f"{name}-retrying")
+        wait_for(lambda: len(requests_of(conn_service, first)) >= 2 or launcher.dialogs(), RUN_TIMEOUT,
+                 what="the first retry")
+        if len(requests_of(conn_service, first)) >= 2:
+            screenshot(launcher.hwnd, f"{name}-retrying")
     text = press_update(launcher, screenshot, name, between_the_tries if case.retries_told else None)
 
     assert text.startswith(case.message), text
@@ -339,7 +354,8 @@ def test_a_fault_that_outlasts_the_retries_is_told_and_the_next_run_fetches_only
     assert [r["path"] for r in first_run if "range" in r["headers"]] == []
     # Nothing damaged: each file as before or as in the head, no temporary file, `.last` as it was.
     head_files = conn_repo["head_files"]
-    assert [p for p in files_neither_before_nor_head(game_folder.path, before, head_files) if p != PLACED] == []
+    assert [p for p in files_neither_before_nor_head(game_folder.path, before, head_files)
+            if p not in (PLACED, TEMPORARIES)] == []
     assert leftovers(game_folder.path) == []
     if case.mode == "last":
         assert (game_folder.path / ".last").read_bytes() == before[".last"]
@@ -423,5 +439,6 @@ def test_an_oversized_body_or_reply_ends_the_run_at_once_in_bounded_memory(
         assert max(r["sent"] for r in records) < 80 * MEBIBYTE
     assert peak_memory_bytes(launcher) - memory_before < 160 * MEBIBYTE
     head_files = conn_repo["head_files"]
-    assert [p for p in files_neither_before_nor_head(game_folder.path, before, head_files) if p != PLACED] == []
+    assert [p for p in files_neither_before_nor_head(game_folder.path, before, head_files)
+            if p not in (PLACED, TEMPORARIES)] == []
     assert leftovers(game_folder.path) == []
