@@ -292,3 +292,171 @@ def test_a_hold_sees_the_client_leave_and_ends_with_the_service(sample, service)
     assert _read_until_closed(other).startswith(b"HTTP/1.1 200")
     other.close()
     assert [h["state"] for h in service.holds()] == ["closed by client", "stopped", "released"]
+
+
+def exchange(service, path, headers=(), read=None):
+    """One raw request over a socket: (status, {header: value}, body, how it ended: "closed" or "reset").
+    read: stop after that many body bytes and close."""
+    lines = [f"GET {path} HTTP/1.1", "Host: x", *headers]
+    with socket.create_connection(service.server.server_address[:2], timeout=10) as s:
+        s.sendall(("\r\n".join(lines) + "\r\n\r\n").encode())
+        data, ended = b"", "closed"
+        try:
+            while chunk := s.recv(65536):
+                data += chunk
+                if read is not None and b"\r\n\r\n" in data and len(data.split(b"\r\n\r\n", 1)[1]) >= read:
+                    break
+        except ConnectionResetError:
+            ended = "reset"
+    head, _, body = data.partition(b"\r\n\r\n")
+    if not head:
+        return None, {}, b"", ended
+    status_line, *fields = head.decode("latin-1").split("\r\n")
+    return int(status_line.split()[1]), {k.lower(): v.strip() for k, v in (f.split(":", 1) for f in fields)}, body, ended
+
+
+def test_raw_files_honour_a_range_from_an_offset(service, sample):
+    data = git(sample["path"], "show", "main:readme.txt")
+    size = len(data)
+    cases = [  # Range header, status, body, Content-Range
+        (None, 200, data, None),
+        ("bytes=5-", 206, data[5:], f"bytes 5-{size - 1}/{size}"),
+        ("bytes=0-", 206, data, f"bytes 0-{size - 1}/{size}"),
+        (f"bytes={size - 1}-", 206, data[-1:], f"bytes {size - 1}-{size - 1}/{size}"),
+        ("bytes=2-4", 206, data[2:5], f"bytes 2-4/{size}"),
+        (f"bytes={size}-", 416, b"", f"bytes */{size}"),
+    ]
+    for header, status, body, content_range in cases:
+        got_status, headers, got_body, _ = exchange(service, f"{RAW}/main/readme.txt",
+                                                    [f"Range: {header}"] if header else [])
+        assert (got_status, got_body, headers.get("content-range")) == (status, body, content_range), header
+        assert int(headers["content-length"]) == len(body), header
+    starts = [(r["status"], r.get("range_start")) for r in service.requests(f"{RAW}/main/readme.txt")]
+    assert starts == [(200, None), (206, 5), (206, 0), (206, size - 1), (206, 2), (416, None)]
+
+
+FLAKY_RAW = [  # entry, what the faulted requests get: (status, body, ended) with "data"/"half" for the file
+    ({"fault": 503}, (503, b"503: Service Unavailable", "closed")),
+    ({"fault": 429, "retry_after": 7}, (429, b"429: Too Many Requests", "closed")),
+    ({"fault": "drop"}, (None, b"", "closed")),
+    ({"fault": "reset"}, (None, b"", "reset")),
+    ({"fault": "cut"}, (200, "half", "closed")),
+    ({"fault": "wrong_bytes"}, (200, "wrong", "closed")),
+]
+
+
+@pytest.mark.parametrize("entry, faulted", FLAKY_RAW, ids=lambda v: str(v.get("fault")) if isinstance(v, dict) else "")
+def test_a_flaky_raw_file_fails_its_first_requests_then_is_served(service, sample, entry, faulted):
+    data = git(sample["path"], "show", "main:data/config.ini")
+    expected = {"half": data[:len(data) // 2], "wrong": bytes(b ^ 0x20 for b in data)}
+    service.behaviour["raw_flaky"] = {"/data/config.ini": dict(entry, times=2)}
+    path = f"{RAW}/main/data/config.ini"
+    for _ in range(2):
+        status, headers, body, ended = exchange(service, path)
+        assert (status, body, ended) == (faulted[0], expected.get(faulted[1], faulted[1]), faulted[2])
+        if status == 200:
+            assert headers["content-length"] == str(len(data))
+        if "retry_after" in entry:
+            assert headers["retry-after"] == str(entry["retry_after"])
+    assert exchange(service, path)[:3:2] == (200, data)
+    recorded = service.requests(path)
+    assert [r.get("fault") for r in recorded] == [entry["fault"]] * 2 + [None]
+    # A changed entry counts from zero again; other paths are not touched.
+    service.behaviour["raw_flaky"] = {"/data/config.ini": dict(entry, times=1)}
+    assert exchange(service, path)[2] == expected.get(faulted[1], faulted[1])
+    assert exchange(service, f"{RAW}/main/readme.txt")[0] == 200
+
+
+def test_a_cut_or_stalled_reply_honours_the_range_of_a_resumed_request(service, sample):
+    data = git(sample["path"], "show", "main:data/config.ini")
+    path = f"{RAW}/main/data/config.ini"
+    service.behaviour["raw_flaky"] = {"/data/config.ini": {"fault": "cut", "times": 1}}
+    status, headers, body, _ = exchange(service, path, ["Range: bytes=4-"])
+    rest = data[4:]
+    assert (status, headers["content-range"], body) == (206, f"bytes 4-{len(data) - 1}/{len(data)}",
+                                                        rest[:len(rest) // 2])
+    # A stall sends "after" bytes and then nothing until the path is released.
+    service.behaviour["raw_flaky"] = {"/data/config.ini": {"fault": "stall", "times": 1, "after": 3}}
+    with socket.create_connection(service.server.server_address[:2], timeout=10) as s:
+        s.sendall(f"GET {path} HTTP/1.1\r\nHost: x\r\nRange: bytes=2-\r\n\r\n".encode())
+        _wait_for_holds(service, ["held"])
+        held = b""
+        while not (b"\r\n\r\n" in held and len(held.split(b"\r\n\r\n", 1)[1]) >= 3):
+            held += s.recv(65536)
+        s.settimeout(0.3)
+        with pytest.raises(socket.timeout):
+            held += s.recv(65536)
+        service.release("/data/config.ini")
+        reply = held + _read_until_closed(s)
+    head, _, body = reply.partition(b"\r\n\r\n")
+    assert head.startswith(b"HTTP/1.1 206") and body == data[2:]
+    assert [(r["status"], r.get("range_start"), r.get("fault")) for r in service.requests(path)] == [
+        (206, 4, "cut"), (206, 2, "stall")]
+
+
+def test_a_flaky_api_kind_fails_its_first_requests_then_answers(service, sample):
+    requests = {  # kind: (path, Accept)
+        "head": (f"{API}/commits/main", "application/vnd.github.sha"),
+        "commits": (f"{API}/commits?sha=main&path=.upgrade/{sample['main'][0]}", None),
+        "tree": (f"{API}/git/trees/main", None),
+        "launcher": (f"{API}/contents/Launcher.exe?ref=main", None),
+    }
+    faults = [({"fault": 502}, 502), ({"fault": 429, "retry_after": 3}, 429), ({"fault": "drop"}, None),
+              ({"fault": "reset"}, "reset")]
+    for kind, (path, accept) in requests.items():
+        for entry, outcome in faults:
+            service.behaviour["api_flaky"] = {kind: dict(entry, times=1)}
+            status, headers, body, ended = exchange(service, path, [f"Accept: {accept}"] if accept else [])
+            got = "reset" if ended == "reset" else status
+            assert got == outcome, (kind, entry)
+            if isinstance(outcome, int):
+                assert json.loads(body)["status"] == str(outcome) and "x-ratelimit-remaining" in headers
+                assert headers.get("retry-after") == (str(entry["retry_after"]) if "retry_after" in entry else None)
+            assert exchange(service, path, [f"Accept: {accept}"] if accept else [])[0] == 200, (kind, entry)
+    # A fault of one kind leaves the others alone.
+    service.behaviour["api_flaky"] = {"tree": {"fault": 503, "times": 5}}
+    assert exchange(service, requests["head"][0], ["Accept: application/vnd.github.sha"])[0] == 200
+
+
+def test_a_trickled_file_arrives_byte_by_byte_and_stops_when_the_client_leaves(service, sample):
+    data = git(sample["path"], "show", "main:readme.txt")
+    service.behaviour["raw_trickle"] = {"/readme.txt": 0.01}
+    status, headers, body, _ = exchange(service, f"{RAW}/main/readme.txt", ["Range: bytes=3-"])
+    assert (status, headers["content-length"], body) == (206, str(len(data) - 3), data[3:])
+    service.behaviour["raw_trickle"] = {}
+    service.behaviour["raw_flaky"] = {"/readme.txt": {"fault": "trickle", "interval": 0.01, "times": 1}}
+    assert exchange(service, f"{RAW}/main/readme.txt")[2] == data
+    assert [r.get("fault") for r in service.requests(f"{RAW}/main/readme.txt")] == ["trickle", "trickle"]
+
+
+def test_oversized_and_misannounced_bodies(service, sample):
+    data = git(sample["path"], "show", "main:readme.txt")
+    path = f"{RAW}/main/readme.txt"
+    service.behaviour["raw_oversize"] = {"/readme.txt": 100000}
+    status, headers, body, _ = exchange(service, path)
+    assert (status, headers["content-length"], len(body)) == (200, str(len(data) + 100000), len(data) + 100000)
+    assert body.startswith(data) and body[len(data):] != b"\0" * 100000
+    # A client that stops early stops the sender: a gibibyte is never sent.
+    service.behaviour["raw_oversize"] = {"/readme.txt": 1 << 30}
+    status, headers, body, _ = exchange(service, path, read=1000)
+    assert headers["content-length"] == str(len(data) + (1 << 30))
+    for _ in range(100):
+        if "sent" in service.requests(path)[-1]:
+            break
+        time.sleep(0.1)
+    assert service.requests(path)[-1]["sent"] < 64 << 20
+    service.behaviour["raw_oversize"] = {}
+    service.behaviour["raw_content_length"] = {"/readme.txt": len(data) + 10}
+    status, headers, body, ended = exchange(service, path)
+    assert (status, headers["content-length"], body, ended) == (200, str(len(data) + 10), data, "closed")
+
+
+def test_an_oversized_api_reply_is_well_formed_and_as_long_as_asked(service):
+    size = 3 * 1024 * 1024 + 7
+    service.behaviour["api_oversize"] = {"tree": size, "head": 100000}
+    status, headers, body, _ = exchange(service, f"{API}/git/trees/main")
+    assert (status, int(headers["content-length"]), len(body)) == (200, size, size)
+    assert json.loads(body)["tree"] == []
+    status, headers, body, _ = exchange(service, f"{API}/commits/main", ["Accept: application/vnd.github.sha"])
+    assert (status, len(body), body.strip()) == (200, 100000, b"0" * 40)
+    assert exchange(service, f"{API}/contents/Launcher.exe?ref=main")[0] == 200

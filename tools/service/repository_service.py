@@ -14,11 +14,14 @@ RepositoryService.behaviour.
 import argparse
 import base64
 import json
+import re
 import select
 import socket
+import struct
 import sys
 import threading
 import time
+from http import HTTPStatus
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from pathlib import Path
 from urllib.parse import parse_qs, unquote_to_bytes, urlsplit
@@ -34,6 +37,11 @@ DOCS = "https://docs.github.com/rest"
 # The public API stops inlining file content above one mebibyte.
 CONTENT_INLINE_LIMIT = 1024 * 1024
 RAW_TYPES = {".png": "image/png", ".jpg": "image/jpeg", ".jpeg": "image/jpeg", ".bmp": "image/bmp"}
+RANGE = re.compile(r"bytes=(\d+)-(\d*)")
+# Long bodies leave in pieces of this size.
+CHUNK = 64 * 1024
+FLAKY_RAW_FAULTS = ("drop", "reset", "cut", "wrong_bytes", "stall", "trickle")
+FLAKY_API_FAULTS = ("drop", "reset")
 
 
 def default_behaviour() -> dict:
@@ -71,6 +79,34 @@ def default_behaviour() -> dict:
         # service stops: a number sends the status line, the headers with the
         # whole length and that many body bytes first, "silent" sends nothing.
         "raw_hold": {},
+        # Raw files that fail their first requests, by repository path:
+        # {"fault": F, "times": N, ...}; the first N requests of the path get
+        # the fault, later ones are served normally. The count starts again
+        # when the path's entry changes. F is a status (500, 502, 503, 504,
+        # 429, ...; "retry_after": seconds sends Retry-After), "drop" (closed
+        # without an answer), "reset" (TCP reset), "cut" (the whole length
+        # announced, half the body sent, closed), "wrong_bytes" (every byte
+        # changed, length right), "stall" (the whole length announced, "after"
+        # body bytes sent, then silence until the test releases the path or
+        # the service stops) or "trickle" (one byte every "interval" seconds).
+        # Cut, stall and trickle honour a Range request like a normal reply.
+        "raw_flaky": {},
+        # The same for API requests, by kind: "head" (head commit), "commits"
+        # (commit list of a change list), "tree", "blob", "launcher" (file
+        # metadata, the launcher's); faults: statuses, "drop", "reset".
+        "api_flaky": {},
+        # Raw files sent one byte every so many seconds, by repository path
+        # (headers with the whole length first; a Range is honoured).
+        "raw_trickle": {},
+        # Raw files followed by that many extra bytes, by repository path; the
+        # announced length counts them. Sent in pieces, never held whole.
+        "raw_oversize": {},
+        # Raw files announced with this Content-Length instead of their own, by
+        # repository path; the body is the file, then the connection closes.
+        "raw_content_length": {},
+        # API replies of a kind (as in api_flaky) replaced by a text body of
+        # that many bytes: JSON of the reply's shape, padded, sent in pieces.
+        "api_oversize": {},
     }
 
 
@@ -117,6 +153,8 @@ class RepositoryService:
         self._released = {}
         self._stopping = False
         self._hold_changed = threading.Condition()
+        # Requests counted against a flaky entry: {(area, key): (entry, count)}.
+        self._fault_counts = {}
         handler = type("Handler", (_Handler,), {"service": self})
         self.server = ThreadingHTTPServer((host, port), handler)
         self.server.daemon_threads = True
@@ -176,6 +214,29 @@ class RepositoryService:
                     entry["state"] = "closed by client"
                 return "close"
 
+    def take_fault(self, area, key):
+        """The flaky entry of a raw path or API kind when this request is one of its first "times", else None."""
+        entry = self.behaviour["raw_flaky" if area == "raw" else "api_flaky"].get(key)
+        if not entry:
+            return None
+        with self._lock:
+            counted, count = self._fault_counts.get((area, key), (None, 0))
+            if counted != entry:
+                count = 0
+            self._fault_counts[(area, key)] = (json.loads(json.dumps(entry)), count + 1)
+        return entry if count < int(entry.get("times", 1)) else None
+
+    def forget_faults(self):
+        with self._lock:
+            self._fault_counts.clear()
+
+    def stopping(self, wait=0.0) -> bool:
+        """True once the service stops; waits up to `wait` seconds for it."""
+        with self._hold_changed:
+            if not self._stopping and wait > 0:
+                self._hold_changed.wait(wait)
+            return self._stopping
+
     def requests(self, path_prefix: str = "") -> list:
         return [r for r in self.recorder.items() if r["path"].startswith(path_prefix)]
 
@@ -202,6 +263,7 @@ class _Handler(BaseHTTPRequestHandler):
         self._recorded = True
         item = {"time": time.time(), "method": self.command, "path": self.path,
                 "headers": {k.lower(): v for k, v in self.headers.items()}, "status": status}
+        item.update(self._extra)
         if self.command == "POST":
             item["body_base64"] = base64.b64encode(body).decode("ascii")
             try:
@@ -209,6 +271,7 @@ class _Handler(BaseHTTPRequestHandler):
             except UnicodeDecodeError:
                 pass
         self.service.recorder.add(item)
+        return item
 
     def _reply(self, status, body: bytes, content_type, headers=None):
         # Recorded before the answer leaves: a client that reads the record
@@ -267,6 +330,8 @@ class _Handler(BaseHTTPRequestHandler):
     def _dispatch(self, body):
         self._recorded = False
         self._request_body = body
+        # Fields the request record gets beside the common ones (a fault, a range).
+        self._extra = {}
         status = None
         try:
             status = self._route(body)
@@ -304,6 +369,7 @@ class _Handler(BaseHTTPRequestHandler):
         elif path == "/_stand-in/reset" and self.command == "POST":
             service.behaviour = default_behaviour()
             service.recorder.clear()
+            service.forget_faults()
         elif path == "/_stand-in/release" and self.command == "POST":
             release = json.loads(body or b"{}")
             service.release(release["path"], release.get("outcome", "rest"))
@@ -347,7 +413,30 @@ class _Handler(BaseHTTPRequestHandler):
         fault = self.service.behaviour["raw_fault"].get("/" + file_path)
         if fault:
             return self._raw_fault(fault, data)
+        b = self.service.behaviour
+        flaky = self.service.take_fault("raw", "/" + file_path)
+        if flaky:
+            return self._raw_flaky("/" + file_path, flaky, data)
+        if b["raw_trickle"].get("/" + file_path) is not None:
+            return self._raw_slowly(data, float(b["raw_trickle"]["/" + file_path]))
+        if b["raw_oversize"].get("/" + file_path) is not None:
+            return self._raw_oversize(data, int(b["raw_oversize"]["/" + file_path]))
+        if b["raw_content_length"].get("/" + file_path) is not None:
+            return self._raw_announcing(data, int(b["raw_content_length"]["/" + file_path]))
         return self._raw_content(ref, file_path, data)
+
+    def _requested_range(self, size):
+        """(first, end) of a `Range: bytes=N-[M]` request, None without one; "unsatisfiable" past the end.
+        Other forms (several ranges, suffixes) are ignored, as servers may."""
+        match = RANGE.fullmatch(self.headers.get("Range", "").strip())
+        if not match:
+            return None
+        first = int(match.group(1))
+        end = min(size, int(match.group(2)) + 1) if match.group(2) else size
+        if first >= size or end <= first:
+            return "unsatisfiable"
+        self._extra["range_start"] = first
+        return first, end
 
     def _raw_content(self, ref, file_path, data):
         suffix = Path(file_path).suffix.lower()
@@ -355,8 +444,142 @@ class _Handler(BaseHTTPRequestHandler):
         if content_type is None:
             content_type = TEXT_TYPE if b"\x00" not in data[:8000] else "application/octet-stream"
         sha = self.service.repo.resolve(f"{ref}:{file_path}", "blob")
-        self._reply(200, data, content_type, {"ETag": f'"{sha}"', "Cache-Control": "max-age=300"})
+        headers = {"ETag": f'"{sha}"', "Cache-Control": "max-age=300"}
+        requested = self._requested_range(len(data))
+        if requested == "unsatisfiable":
+            self._reply(416, b"", TEXT_TYPE, {"Content-Range": f"bytes */{len(data)}"})
+            return 416
+        if requested:
+            first, end = requested
+            headers["Content-Range"] = f"bytes {first}-{end - 1}/{len(data)}"
+            self._reply(206, data[first:end], content_type, headers)
+            return 206
+        self._reply(200, data, content_type, headers)
         return 200
+
+    def _send_head(self, status, length, headers=None):
+        self.send_response(status)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Length", str(length))
+        for name, value in (headers or {}).items():
+            self.send_header(name, str(value))
+        self.send_header("Connection", "close")
+        self.end_headers()
+        self.wfile.flush()
+
+    def _send_ranged_head(self, data, fault):
+        """Records the request and sends the status line and headers a normal reply would have (a 206 for a
+        satisfiable range); returns the body bytes that reply would carry, None when it was a 416."""
+        self._extra["fault"] = fault
+        requested = self._requested_range(len(data))
+        if requested == "unsatisfiable":
+            self._reply(416, b"", TEXT_TYPE, {"Content-Range": f"bytes */{len(data)}"})
+            return None
+        self.close_connection = True
+        if requested:
+            first, end = requested
+            self._record(206)
+            self._send_head(206, end - first, {"Content-Range": f"bytes {first}-{end - 1}/{len(data)}"})
+            return data[first:end]
+        self._record(200)
+        self._send_head(200, len(data))
+        return data
+
+    def _reset(self):
+        """Ends the connection with a TCP reset: no linger, closed at once."""
+        self.close_connection = True
+        self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        # The socket closes for real only once its reading file lets go of it.
+        self.rfile.close()
+        self.connection.close()
+
+    def _raw_flaky(self, path, entry, data):
+        fault = entry["fault"]
+        if isinstance(fault, int):
+            self._extra["fault"] = fault
+            headers = {"Retry-After": entry["retry_after"]} if "retry_after" in entry else {}
+            self._reply(fault, f"{fault}: {HTTPStatus(fault).phrase}".encode(), TEXT_TYPE, headers)
+            return fault
+        if fault not in FLAKY_RAW_FAULTS:
+            raise ValueError(f"unknown raw_flaky fault {fault!r}")
+        if fault in ("drop", "reset"):
+            self._extra["fault"] = fault
+            self._record("dropped" if fault == "drop" else "reset")
+            if fault == "reset":
+                self._reset()
+            self.close_connection = True
+            return "fault"
+        if fault == "wrong_bytes":
+            self._extra["fault"] = fault
+            return self._raw_fault("wrong_bytes", data)
+        if fault == "trickle":
+            return self._raw_slowly(data, float(entry.get("interval", 1)), fault)
+        body = self._send_ranged_head(data, fault)
+        if body is None:
+            return 416
+        if fault == "cut":
+            self.wfile.write(body[:len(body) // 2])
+            return "fault"
+        after = int(entry.get("after", 0))
+        self.wfile.write(body[:after])
+        self.wfile.flush()
+        if self.service._hold(path, self.connection) == "rest":
+            self._send_quietly(body[after:])
+        return "fault"
+
+    def _send_quietly(self, data):
+        """Sends what it can; a client that left ends the sending. Returns the bytes sent."""
+        sent = 0
+        try:
+            for offset in range(0, len(data), CHUNK):
+                self.wfile.write(data[offset:offset + CHUNK])
+                sent += len(data[offset:offset + CHUNK])
+            self.wfile.flush()
+        except OSError:
+            pass
+        return sent
+
+    def _raw_slowly(self, data, interval, fault="trickle"):
+        body = self._send_ranged_head(data, fault)
+        if body is None:
+            return 416
+        for i in range(len(body)):
+            if self.service.stopping(interval) or _closed_by_peer(self.connection):
+                break
+            try:
+                self.wfile.write(body[i:i + 1])
+                self.wfile.flush()
+            except OSError:
+                break
+        return "fault"
+
+    def _raw_oversize(self, data, extra):
+        self._extra["fault"] = "oversize"
+        item = self._record(200)
+        self.close_connection = True
+        # A client that stops reading without closing must not hold the sender for ever.
+        self.connection.settimeout(30)
+        self._send_head(200, len(data) + extra)
+        sent = self._send_quietly(data)
+        filler = bytes(range(256)) * (CHUNK // 256)
+        try:
+            while sent < len(data) + extra and not self.service.stopping():
+                piece = filler[:len(data) + extra - sent]
+                self.wfile.write(piece)
+                sent += len(piece)
+        except OSError:
+            pass
+        # Once the sending has ended: how far the client let it go.
+        item["sent"] = sent
+        return "fault"
+
+    def _raw_announcing(self, data, length):
+        self._extra["fault"] = "content_length"
+        self._record(200)
+        self.close_connection = True
+        self._send_head(200, length)
+        self._send_quietly(data)
+        return "fault"
 
     def _raw_hold(self, path, hold, ref, data):
         if hold != "silent" and not (isinstance(hold, int) and 0 <= hold <= len(data)):
@@ -418,6 +641,12 @@ class _Handler(BaseHTTPRequestHandler):
         if not (rest == REPOSITORY or rest.startswith(REPOSITORY + "/")):
             return self._api_error(404, "Not Found")
         rest = rest[len(REPOSITORY) + 1:]
+        kind = _api_kind(rest)
+        if kind and self.service.behaviour["api_oversize"].get(kind) is not None:
+            return self._api_oversize(kind, int(self.service.behaviour["api_oversize"][kind]))
+        flaky = self.service.take_fault("api", kind) if kind else None
+        if flaky:
+            return self._api_flaky(flaky)
         if rest.startswith("commits/"):
             return self._head_commit(rest[len("commits/"):])
         if rest == "commits":
@@ -429,6 +658,62 @@ class _Handler(BaseHTTPRequestHandler):
         if rest.startswith("contents/") or rest == "contents":
             return self._contents(rest[len("contents/"):], query)
         return self._api_error(404, "Not Found")
+
+    def _api_flaky(self, entry):
+        fault = entry["fault"]
+        self._extra["fault"] = fault
+        if fault in FLAKY_API_FAULTS:
+            self._record("dropped" if fault == "drop" else "reset")
+            if fault == "reset":
+                self._reset()
+            self.close_connection = True
+            return "fault"
+        if not isinstance(fault, int):
+            raise ValueError(f"unknown api_flaky fault {fault!r}")
+        body = json.dumps({"message": HTTPStatus(fault).phrase, "documentation_url": DOCS, "status": str(fault)})
+        headers = self._api_headers()
+        if "retry_after" in entry:
+            headers["Retry-After"] = entry["retry_after"]
+        self._reply(fault, body.encode(), JSON_TYPE, headers)
+        return fault
+
+    def _api_oversize(self, kind, size):
+        """A well-formed reply of the kind's shape, padded with blanks to `size` bytes."""
+        self._extra["fault"] = "oversize"
+        if kind == "head":
+            opening, closing, content_type = "0" * 40, "", SHA_TYPE
+        elif kind == "commits":
+            opening, closing, content_type = "[", "]", JSON_TYPE
+        else:
+            opening, closing, content_type = '{"sha": "' + "0" * 40 + '", "tree": [', '], "truncated": false}', JSON_TYPE
+        opening, closing = opening.encode(), closing.encode()
+        if size < len(opening) + len(closing):
+            raise ValueError(f"api_oversize of {size} bytes is shorter than a reply")
+        item = self._record(200)
+        self.close_connection = True
+        self.connection.settimeout(30)
+        self.send_response(200)
+        self.send_header("Content-Type", content_type)
+        self.send_header("Content-Length", str(size))
+        for name, value in self._api_headers().items():
+            self.send_header(name, str(value))
+        self.send_header("Connection", "close")
+        self.end_headers()
+        blanks = b" " * CHUNK
+        sent = 0
+        try:
+            self.wfile.write(opening)
+            sent = len(opening)
+            while sent < size - len(closing) and not self.service.stopping():
+                piece = blanks[:size - len(closing) - sent]
+                self.wfile.write(piece)
+                sent += len(piece)
+            self.wfile.write(closing)
+            sent += len(closing)
+        except OSError:
+            pass
+        item["sent"] = sent
+        return "fault"
 
     def _api_url(self, tail):
         return f"{self._base('api')}/repos/{REPOSITORY}/{tail}"
@@ -545,6 +830,18 @@ class _Handler(BaseHTTPRequestHandler):
             item["encoding"] = "base64" if inline else "none"
         item["_links"] = {"self": item["url"], "git": item["git_url"], "html": item["html_url"]}
         return item
+
+
+def _api_kind(rest):
+    """The kind of an API request below the repository, as api_flaky and api_oversize name it."""
+    if rest.startswith("commits/"):
+        return "head"
+    if rest == "commits":
+        return "commits"
+    for prefix, kind in (("git/trees/", "tree"), ("git/blobs/", "blob"), ("contents", "launcher")):
+        if rest.startswith(prefix):
+            return kind
+    return None
 
 
 def _closed_by_peer(connection) -> bool:
