@@ -7,6 +7,9 @@
 DECLARE_EXCEPTION_CLASS(EDownloadError, Exception);
 // A body that failed its length or blob hash check.
 DECLARE_EXCEPTION_CLASS(EBodyCheckError, EDownloadError);
+// A body that ended before its announced or expected length: the connection
+// went, and what arrived is worth continuing.
+DECLARE_EXCEPTION_CLASS(EBodyCutError, EDownloadError);
 
 // The server answered with a status worth another try (500, 502, 503, 504, 429).
 class EServerReplyError : public EDownloadError {

@@ -19,6 +19,16 @@ TFaultKind KindOfWinHttpError(uint32_t code) {
     case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
     case ERROR_WINHTTP_NAME_NOT_RESOLVED:
     case ERROR_WINHTTP_RESEND_REQUEST:
+    // Wine passes the socket's own codes through.
+    case 10050:  // WSAENETDOWN
+    case 10051:  // WSAENETUNREACH
+    case 10052:  // WSAENETRESET
+    case 10053:  // WSAECONNABORTED
+    case 10054:  // WSAECONNRESET
+    case 10060:  // WSAETIMEDOUT
+    case 10061:  // WSAECONNREFUSED
+    case 10064:  // WSAEHOSTDOWN
+    case 10065:  // WSAEHOSTUNREACH
       return TFaultKind::Connection;
     case ERROR_WINHTTP_SECURE_FAILURE:
     case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
@@ -47,7 +57,7 @@ TFaultReading ReadFault(const Exception& failure) {
     if (server->RetryAfterSeconds) reading.RetryAfterSeconds = server->RetryAfterSeconds;
   } else if (cause.Is<EBodyCheckError>()) {
     reading.Kind = TFaultKind::BodyCheck;
-  } else if (cause.Is<EHTTPStalled>()) {
+  } else if (cause.Is<EHTTPStalled>() || cause.Is<EBodyCutError>()) {
     reading.Kind = TFaultKind::Connection;
   } else if (const auto* winhttp = dynamic_cast<const EHTTPCallbackError*>(&cause)) {
     reading.Kind = KindOfWinHttpError(winhttp->ErrorCode);

@@ -43,6 +43,14 @@ bool ParseContentRange(const std::wstring& text, int64_t& first, std::optional<i
 
 void CheckReceivedBody(const std::wstring& path, const TReceivedBody& body) {
   const std::wstring received = std::to_wstring(body.Received);
+  const std::optional<int64_t> whole = body.Announced ? body.Announced
+                                       : body.Expected ? std::optional<int64_t>(body.Expected->Size)
+                                                       : std::nullopt;
+  if (whole && body.Received < *whole) {
+    const std::wstring length = std::to_wstring(*whole);
+    LogMessage(L"Update", L"Download cut short: " + path + L": received " + received + L" of " + length + L" bytes");
+    throw EBodyCutError(L"Ошибка загрузки файла " + path + L": получено " + received + L" байт из " + length + L".");
+  }
   if (body.Announced && *body.Announced != body.Received) {
     const std::wstring announced = std::to_wstring(*body.Announced);
     Refuse(path, L"received " + received + L" of " + announced + L" announced bytes",

@@ -82,7 +82,7 @@ TEST_F(DownloadFileTest, A200ReplyThatIsNotTheRepositorysBlobKeepsThePlayersFile
   for (const char* body : {"abd", "ab"}) {
     auto response = Response(L"f.txt", abc);
     response->ReceiveData(body, static_cast<uint32_t>(std::strlen(body)));
-    EXPECT_THROW(response->Complete(200), EBodyCheckError) << body;
+    EXPECT_THROW(response->Complete(200), EDownloadError) << body;
     response.reset();
     EXPECT_EQ(Read(L"f.txt"), "old content");
     EXPECT_FALSE(Exists(L"f.txt.download"));
