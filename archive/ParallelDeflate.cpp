@@ -104,7 +104,22 @@ struct TParallelDeflate::TState {
   std::deque<std::unique_ptr<TBlock>> InFlight;  // stream order
   std::deque<TBlock*> Queue;                     // waiting for a worker
   bool Stop = false;
+  std::exception_ptr WorkerFailure;  // a worker that could not go on
   std::vector<std::thread> Workers;
+
+  // Nothing may leave a thread's entry: a worker that fails outside a block
+  // fails the stream.
+  void WorkerEntry() {
+    try {
+      Work();
+    } catch (...) {
+      {
+        std::lock_guard<std::mutex> lock(Lock);
+        WorkerFailure = std::current_exception();
+      }
+      BlockDone.notify_all();
+    }
+  }
 
   void Work() {
     std::unique_ptr<TDeflater> deflater;
@@ -117,7 +132,7 @@ struct TParallelDeflate::TState {
         b = Queue.front();
         Queue.pop_front();
       }
-      // Nothing may leave a thread's entry: a failure travels with its block.
+      // A block's failure travels with the block.
       try {
         if (!deflater) deflater = std::make_unique<TDeflater>(Level);
         deflater->Compress(*b, Framing == TFraming::Zlib);
@@ -175,7 +190,7 @@ struct TParallelDeflate::TState {
       std::lock_guard<std::mutex> lock(Lock);
       InFlight.push_back(std::move(block));
     } else {
-      while (Workers.size() < Threads) Workers.emplace_back([this] { Work(); });
+      while (Workers.size() < Threads) Workers.emplace_back([this] { WorkerEntry(); });
       {
         std::lock_guard<std::mutex> lock(Lock);
         Queue.push_back(block.get());
@@ -196,7 +211,8 @@ struct TParallelDeflate::TState {
         if (InFlight.empty()) return;
         if (!InFlight.front()->Done) {
           if (!all && InFlight.size() < Window) return;
-          BlockDone.wait(lock, [&] { return InFlight.front()->Done; });
+          BlockDone.wait(lock, [&] { return InFlight.front()->Done || WorkerFailure; });
+          if (!InFlight.front()->Done) std::rethrow_exception(WorkerFailure);
         }
         b = std::move(InFlight.front());
         InFlight.pop_front();
