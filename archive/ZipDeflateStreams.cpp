@@ -8,42 +8,23 @@ namespace {
 constexpr size_t kBufferSize = 64 * 1024;
 }
 
-TZCompressionStream::TZCompressionStream(TStream& target, int level) : FTarget(target), FOut(kBufferSize) {
-  if (deflateInit2(&FZ, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-    throw EZipException(L"Cannot start the deflate compressor");
-}
+TZCompressionStream::TZCompressionStream(TStream& target, int level)
+    : FTarget(target),
+      FDeflate(level, TParallelDeflate::TFraming::Raw, [this](const uint8_t* data, size_t length) {
+        FTarget.WriteBuffer(data, static_cast<int32_t>(length));
+      }) {}
 
-TZCompressionStream::~TZCompressionStream() { deflateEnd(&FZ); }
-
-void TZCompressionStream::Drain(int flush) {
-  for (;;) {
-    FZ.next_out = FOut.data();
-    FZ.avail_out = static_cast<uInt>(FOut.size());
-    int rc = deflate(&FZ, flush);
-    if (rc == Z_STREAM_ERROR) throw EZipException(L"Deflate failed");
-    size_t produced = FOut.size() - FZ.avail_out;
-    if (produced) FTarget.WriteBuffer(FOut.data(), static_cast<int32_t>(produced));
-    if (flush == Z_FINISH ? rc == Z_STREAM_END : (FZ.avail_in == 0 && FZ.avail_out != 0)) break;
-  }
-}
+TZCompressionStream::~TZCompressionStream() = default;
 
 int32_t TZCompressionStream::Write(const void* buffer, int32_t count) {
-  if (FFinished) throw EZipException(L"Write after the end of a compressed member");
+  if (FDeflate.Finished()) throw EZipException(L"Write after the end of a compressed member");
   if (count <= 0) return 0;
-  FZ.next_in = static_cast<Bytef*>(const_cast<void*>(buffer));
-  FZ.avail_in = static_cast<uInt>(count);
-  Drain(Z_NO_FLUSH);
+  FDeflate.Write(buffer, static_cast<size_t>(count));
   FWritten += count;
   return count;
 }
 
-void TZCompressionStream::Finish() {
-  if (FFinished) return;
-  FZ.next_in = nullptr;
-  FZ.avail_in = 0;
-  Drain(Z_FINISH);
-  FFinished = true;
-}
+void TZCompressionStream::Finish() { FDeflate.Finish(); }
 
 int32_t TZCompressionStream::Read(void*, int32_t) { throw EStreamError(L"Invalid stream operation"); }
 

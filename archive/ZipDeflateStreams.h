@@ -7,11 +7,12 @@
 
 #include <zlib.h>
 
+#include "ParallelDeflate.h"
 #include "Streams.h"
 
 // Compresses what is written into it and writes the result to a target it
 // does not own. Finish writes the last compressed bytes; destroying it without
-// Finish writes nothing more.
+// Finish writes nothing more. A large member is deflated on every core.
 class TZCompressionStream : public TStream {
  public:
   TZCompressionStream(TStream& target, int level);
@@ -22,12 +23,9 @@ class TZCompressionStream : public TStream {
   void Finish();
 
  private:
-  void Drain(int flush);
   TStream& FTarget;
-  z_stream FZ{};
-  std::vector<uint8_t> FOut;
+  TParallelDeflate FDeflate;
   int64_t FWritten = 0;
-  bool FFinished = false;
 };
 
 // Inflates a member's compressed bytes. It never delivers more than the

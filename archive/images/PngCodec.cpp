@@ -1,7 +1,9 @@
 // PNG: decoding through libpng (every colour type, palettes with
 // transparency, 16 bits, interlacing; transparency put over white); encoding
 // of 8-bit RGB with only IHDR, IDAT and IEND, filter "Sub" on every row, zlib
-// level 7, IDAT chunks of at most 65,535 data bytes, one row at a time.
+// level 7, IDAT chunks of at most 65,535 data bytes, one row at a time, the
+// zlib stream deflated in blocks on every core.
+#include <algorithm>
 #include <csetjmp>
 #include <cstring>
 #include <exception>
@@ -12,6 +14,7 @@
 #include <zlib.h>
 
 #include "Graphics.h"
+#include "ParallelDeflate.h"
 
 namespace {
 // libpng reports failures by longjmp to the setjmp of the running step; no
@@ -135,40 +138,28 @@ void WriteChunk(TStream& stream, const char* type, const uint8_t* data, uint32_t
 
 constexpr uint32_t kMaxIdatData = 65535;
 
-// zlib output goes into IDAT chunks of exactly kMaxIdatData bytes; the last
-// one takes the rest.
+// The zlib stream goes into IDAT chunks of exactly kMaxIdatData bytes; the
+// last one takes the rest.
 class TIdatWriter {
  public:
-  explicit TIdatWriter(TStream& stream) : FStream(stream), FChunk(kMaxIdatData) {
-    if (deflateInit(&FZ, 7) != Z_OK) throw EInvalidGraphic(L"Cannot start the PNG compressor");
+  explicit TIdatWriter(TStream& stream) : FStream(stream), FChunk(kMaxIdatData) {}
+  void Write(const uint8_t* data, size_t length) {
+    while (length > 0) {
+      size_t take = std::min<size_t>(length, kMaxIdatData - FUsed);
+      std::memcpy(FChunk.data() + FUsed, data, take);
+      FUsed += static_cast<uint32_t>(take);
+      data += take;
+      length -= take;
+      if (FUsed == kMaxIdatData) Flush();
+    }
   }
-  ~TIdatWriter() { deflateEnd(&FZ); }
-  void Write(const uint8_t* data, size_t length, bool last) {
-    FZ.next_in = const_cast<Bytef*>(data);
-    FZ.avail_in = static_cast<uInt>(length);
-    int flush = last ? Z_FINISH : Z_NO_FLUSH;
-    for (;;) {
-      FZ.next_out = FChunk.data() + FUsed;
-      FZ.avail_out = static_cast<uInt>(kMaxIdatData - FUsed);
-      int rc = deflate(&FZ, flush);
-      if (rc == Z_STREAM_ERROR) throw EInvalidGraphic(L"PNG compression failed");
-      FUsed = kMaxIdatData - FZ.avail_out;
-      if (FUsed == kMaxIdatData) {
-        WriteChunk(FStream, "IDAT", FChunk.data(), FUsed);
-        FUsed = 0;
-        continue;
-      }
-      if (last ? rc == Z_STREAM_END : FZ.avail_in == 0) break;
-    }
-    if (last && FUsed) {
-      WriteChunk(FStream, "IDAT", FChunk.data(), FUsed);
-      FUsed = 0;
-    }
+  void Flush() {
+    if (FUsed) WriteChunk(FStream, "IDAT", FChunk.data(), FUsed);
+    FUsed = 0;
   }
 
  private:
   TStream& FStream;
-  z_stream FZ{};
   std::vector<uint8_t> FChunk;
   uint32_t FUsed = 0;
 };
@@ -217,6 +208,9 @@ void TPngImage::Encode(TImageRowSource& Rows, TStream& Stream) {
   std::vector<uint8_t> bgr(rowBytes);
   std::vector<uint8_t> filtered(rowBytes + 1);
   TIdatWriter idat(Stream);
+  // Deflating is nearly all of the work: it runs on every core.
+  TParallelDeflate deflate(7, TParallelDeflate::TFraming::Zlib,
+                           [&idat](const uint8_t* data, size_t length) { idat.Write(data, length); });
   for (int32_t y = 0; y < height; ++y) {
     Rows.ReadRow(y, bgr.data());
     filtered[0] = 1;  // Sub: each byte minus the same byte of the pixel to its left
@@ -231,7 +225,9 @@ void TPngImage::Encode(TImageRowSource& Rows, TStream& Stream) {
       left[1] = g;
       left[2] = b;
     }
-    idat.Write(filtered.data(), filtered.size(), y == height - 1);
+    deflate.Write(filtered.data(), filtered.size());
   }
+  deflate.Finish();
+  idat.Flush();
   WriteChunk(Stream, "IEND", nullptr, 0);
 }

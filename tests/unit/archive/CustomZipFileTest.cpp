@@ -309,3 +309,34 @@ TEST(ZipFile, ReadsMembersOfOtherTools) {
     EXPECT_EQ(Member(zip, c.expected), content) << c.what;
   }
 }
+
+// Members larger than a deflate block are compressed on several threads; the
+// facility's reader (which checks size and CRC-32) gets the bytes back.
+TEST(CustomZipFile, DeflatedMembersOfSeveralBlocksReadBack) {
+  std::vector<uint8_t> streamed, added;
+  for (int i = 0; streamed.size() < 3 * 1024 * 1024 + 12345; ++i) {
+    std::string line = "object " + std::to_string(i % 4099) + " at " + std::to_string(i * 7 % 1009) + "\r\n";
+    streamed.insert(streamed.end(), line.begin(), line.end());
+  }
+  auto noise = Pattern(64 * 1024, 9);
+  // 2.5 MiB that hardly compress: blocks come out larger than they went in.
+  for (int i = 0; i < 40; ++i) added.insert(added.end(), noise.begin(), noise.end());
+  TMemoryStream archive;
+  {
+    TCustomZipFile zip;
+    zip.Open(archive, TZipMode::zmWrite);
+    Stream(zip, L"objects.txt", zip::kMethodDeflated, streamed);
+    TMemoryStream source;
+    Fill(source, added);
+    zip.Add(source, L"map.jpg", zip::kMethodDeflated);
+    zip.Close();
+  }
+  TZipFile reader;
+  reader.Open(archive, TZipMode::zmRead);
+  TZipHeader h;
+  EXPECT_EQ(Member(reader, L"objects.txt", &h), streamed);
+  EXPECT_EQ(h.CRC32, Crc(streamed));
+  EXPECT_LT(h.CompressedSize, streamed.size() / 4);
+  EXPECT_EQ(Member(reader, L"map.jpg", &h), added);
+  EXPECT_EQ(h.CRC32, Crc(added));
+}

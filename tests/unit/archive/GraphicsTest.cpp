@@ -5,6 +5,7 @@
 #include "ArchiveTestSupport.h"
 #include "images/Graphics.h"
 #include "images/RawCanvas.h"
+#include "ParallelDeflate.h"
 
 namespace {
 TBitmap24 Noise(int32_t w, int32_t h, uint32_t seed) {
@@ -176,5 +177,88 @@ TEST(Graphics, PiecesDecodeStraightIntoTheCanvas) {
     TRawCanvasRowSink outside(untouched, raw_canvas::kSide - 29, 0);
     EXPECT_THROW(kind->Create()->DecodeInto(in, outside), EArgumentOutOfRangeException);
     EXPECT_EQ(untouched.GetSize(), 0);
+  }
+}
+
+namespace {
+// The PNG's zlib stream: every IDAT's data, in order.
+std::vector<uint8_t> IdatStream(const std::vector<uint8_t>& png) {
+  std::vector<uint8_t> z;
+  for (size_t at = 8; at + 12 <= png.size();) {
+    uint32_t length = Be32(png, at);
+    if (std::string(png.begin() + at + 4, png.begin() + at + 8) == "IDAT")
+      z.insert(z.end(), png.begin() + at + 8, png.begin() + at + 8 + length);
+    at += 12 + length;
+  }
+  return z;
+}
+
+// What the encoder must deflate: each row as filter byte 1 (Sub) and the
+// red-green-blue bytes minus those of the pixel to the left.
+std::vector<uint8_t> SubFiltered(const TBitmap24& image) {
+  std::vector<uint8_t> out;
+  for (int32_t y = 0; y < image.Height(); ++y) {
+    out.push_back(1);
+    const uint8_t* row = image.Row(y);
+    for (int32_t x = 0; x < image.Width(); ++x)
+      for (int c = 0; c < 3; ++c) {
+        uint8_t value = row[x * 3 + 2 - c];
+        uint8_t left = x ? row[(x - 1) * 3 + 2 - c] : 0;
+        out.push_back(static_cast<uint8_t>(value - left));
+      }
+  }
+  return out;
+}
+
+// Smooth bands with grain: compressible like a map, not like noise.
+TBitmap24 Grainy(int32_t w, int32_t h, uint32_t seed) {
+  TBitmap24 b(w, h);
+  for (int32_t y = 0; y < h; ++y)
+    for (int32_t x = 0; x < w; ++x) {
+      seed = seed * 1103515245u + 12345u;
+      uint8_t* p = b.Row(y) + x * 3;
+      p[0] = static_cast<uint8_t>(x / 7 + ((seed >> 16) & 7));
+      p[1] = static_cast<uint8_t>(y / 5 + ((seed >> 20) & 3));
+      p[2] = static_cast<uint8_t>((x ^ y) >> 3);
+    }
+  return b;
+}
+}  // namespace
+
+// The image data is deflated in blocks of TParallelDeflate::kDefaultBlockSize
+// on several threads: whatever the size against the blocks, the result is one
+// zlib stream at level 7 with the right Adler-32 that libpng reads back.
+TEST(Graphics, PngOfAnySizeAgainstTheDeflateBlocksReadsBack) {
+  // A filtered row of 341 pixels is 1024 bytes, so 1024 rows are one block.
+  static_assert(TParallelDeflate::kDefaultBlockSize == 1024 * 1024);
+  struct Case {
+    const char* what;
+    int32_t w, h;
+  } cases[] = {{"one pixel", 1, 1},
+               {"one row", 5000, 1},
+               {"exactly one block", 341, 1024},
+               {"exactly three blocks", 341, 3072},
+               {"several blocks and a part", 1000, 1300}};
+  for (const Case& c : cases) {
+    TBitmap24 image = Grainy(c.w, c.h, 11);
+    auto png = Save(kPngGraphicClass, image);
+    auto back = Load(kPngGraphicClass, png);
+    ASSERT_EQ(back->Width(), c.w) << c.what;
+    ASSERT_EQ(back->Height(), c.h) << c.what;
+    for (int32_t y = 0; y < c.h; ++y)
+      ASSERT_TRUE(std::equal(image.Row(y), image.Row(y) + image.RowBytes(), back->Row(y))) << c.what << " row " << y;
+
+    auto z = IdatStream(png);
+    auto filtered = SubFiltered(image);
+    ASSERT_GE(z.size(), 6u) << c.what;
+    EXPECT_EQ(z[0], 0x78) << c.what;
+    EXPECT_EQ(z[1], 0xDA) << c.what;  // level 7
+    uint32_t adler = static_cast<uint32_t>(adler32(1, filtered.data(), static_cast<uInt>(filtered.size())));
+    EXPECT_EQ(Be32(z, z.size() - 4), adler) << c.what;
+    std::vector<uint8_t> raw(filtered.size() + 1);
+    uLongf size = static_cast<uLongf>(raw.size());
+    ASSERT_EQ(uncompress(raw.data(), &size, z.data(), static_cast<uLong>(z.size())), Z_OK) << c.what;
+    raw.resize(size);
+    EXPECT_TRUE(raw == filtered) << c.what;
   }
 }
