@@ -277,11 +277,16 @@ class Bench:
         self.driver.pick(picker["hwnd"], self.windows_folder)
         started = time.monotonic()
 
+        sizes = {}
+
         def fetched():
             raw = [r["path"] for r in self.service.requests()[seen:]
                    if r["path"].startswith(REPOSITORY) and r["method"] == "GET" and r["status"] == 200]
-            return sum(raw_sizes(self.repo["path"], raw).values()) if raw else 0
-        wait_for(lambda: fetched() >= stop_at * total, RUN_TIMEOUT, interval=1.0, what="the first run's bytes")
+            new = [path for path in raw if path not in sizes]
+            if new:
+                sizes.update(raw_sizes(self.repo["path"], new))
+            return sum(sizes[path] for path in raw)
+        wait_for(lambda: fetched() >= stop_at * total, RUN_TIMEOUT, interval=0.1, what="the first run's bytes")
         stopped_after, stopped_bytes = time.monotonic() - started, fetched()
         self.driver.kill_under(self.windows_folder)
         launcher.popen.wait(timeout=60)
