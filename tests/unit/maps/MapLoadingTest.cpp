@@ -112,6 +112,7 @@ TEST_F(MapLoadingTest, PiecesOutsideTheGridOrTheCanvasAreAFailedStep) {
       {L".part_4_0.png", 10},     // fifth column
       {L".part_0_4.png", 10},     // fifth row
       {L".part_3_0.png", 4001},   // one pixel beyond the canvas
+      {L".part_0_0.png", 4001},   // wider than a piece: it would paint over its neighbour
       {L".part_x_0.png", 10},     // no column
   };
   for (const Case& c : cases) {
