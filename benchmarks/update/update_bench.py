@@ -17,8 +17,10 @@ Expects the Wine session of tools/wine-session.sh (DISPLAY, WINEPREFIX).
 import argparse
 import io
 import json
+import os
 import re
 import shutil
+import signal
 import statistics
 import subprocess
 import sys
@@ -264,10 +266,9 @@ class Bench:
         self.close(launcher)
         return self.collect("fresh installation", peak)
 
-    def resumed(self, fresh_bytes, stop_at=0.9):
-        """A fresh installation killed at about stop_at of its bytes, then run again to its end."""
+    def resumed(self, fresh_files, stop_at=0.9):
+        """A fresh installation killed when about stop_at of its files were requested, then run again."""
         self.reset_installation()
-        total = fresh_bytes
         seen = len(self.service.requests())
         launcher = self.start_launcher()
         launcher.wait_state("UpdateRequired", timeout=120)
@@ -277,21 +278,22 @@ class Bench:
         self.driver.pick(picker["hwnd"], self.windows_folder)
         started = time.monotonic()
 
-        sizes = {}
-
-        def fetched():
-            raw = [r["path"] for r in self.service.requests()[seen:]
-                   if r["path"].startswith(REPOSITORY) and r["method"] == "GET" and r["status"] == 200]
-            new = [path for path in raw if path not in sizes]
-            if new:
-                sizes.update(raw_sizes(self.repo["path"], new))
-            return sum(sizes[path] for path in raw)
-        wait_for(lambda: fetched() >= stop_at * total, RUN_TIMEOUT, interval=0.1, what="the first run's bytes")
-        stopped_after, stopped_bytes = time.monotonic() - started, fetched()
+        def requested():
+            return [r["path"] for r in self.service.requests()[seen:]
+                    if r["path"].startswith(REPOSITORY) and r["method"] == "GET" and r["status"] == 200]
+        wait_for(lambda: len(requested()) >= stop_at * fresh_files, RUN_TIMEOUT, interval=0.05,
+                 what="the first run's files")
+        # Killed from outside Wine: at once, as a crash or a power cut would.
+        pid = launcher_pid_linux(self.wine.prefix)
+        if pid:
+            os.kill(pid, signal.SIGKILL)
+        stopped_after = time.monotonic() - started
         self.driver.kill_under(self.windows_folder)
         launcher.popen.wait(timeout=60)
+        done = requested()
+        stopped_bytes = sum(raw_sizes(self.repo["path"], done).values())
         second = self.offered_run("resumed installation, second run")
-        return second, stopped_after, stopped_bytes
+        return second, stopped_after, stopped_bytes, len(done)
 
     def incremental(self):
         subprocess.run(["git", "-C", self.repo["path"], "update-ref", "refs/heads/main", self.repo["next"]], check=True)
@@ -411,10 +413,10 @@ def main():
         # hiccup then moves one of them, not the figure.
         fresh = [measure(bench, bench.fresh, bench.repo["maps"]) for _ in range(max(1, args.repeat))]
         first = fresh[len(fresh) // 2][0]
-        second, stopped_after, stopped_bytes = bench.resumed(first.bytes)
+        second, stopped_after, stopped_bytes, stopped_files = bench.resumed(len(first.files))
         print("\n".join(second.report()), flush=True)
-        print(f"resumed: the first run killed after {stopped_after:.1f} s at {stopped_bytes / 1e6:.1f} MB "
-              f"({stopped_bytes / first.bytes:.0%}); the second run {second.seconds:.1f} s, "
+        print(f"resumed: the first run killed after {stopped_after:.1f} s, {stopped_files} files requested, "
+              f"{stopped_bytes / 1e6:.1f} MB ({stopped_bytes / first.bytes:.0%}); the second run {second.seconds:.1f} s, "
               f"{second.bytes / 1e6:.1f} MB fetched; a fresh run {first.seconds:.1f} s, {first.bytes / 1e6:.1f} MB",
               flush=True)
         measure(bench, bench.incremental, bigrepo.CHANGED_MAPS)
