@@ -6,7 +6,8 @@ from pathlib import Path
 
 import pytest
 
-from e2e_support.installation import (_archive_differences, expected_installation, installation_differences,
+from e2e_support.installation import (PLACED_RECORD, _archive_differences, expected_installation,
+                                      installation_differences, placed_record_names_the_heads_files,
                                       read_last, repository_files, write_installation)
 from e2e_support.launcher import box_text
 
@@ -25,21 +26,6 @@ def snapshot(folder):
     return {p.relative_to(folder).as_posix(): p.read_bytes() for p in folder.rglob("*") if p.is_file()}
 
 
-PLACED_RECORD = ".launcher-placed"
-
-
-def _placed_files_are_the_heads(now, plain):
-    """Whether every file the record of placed files names holds the head's bytes."""
-    lines = now[PLACED_RECORD].decode("utf-8").splitlines()
-    if not lines or not lines[0].startswith("placed "):
-        return False
-    for line in lines[1:]:
-        _sha, _size, path = line.split(" ", 2)
-        if now.get(path.lstrip("/")) != plain.get(path.lstrip("/")):
-            return False
-    return True
-
-
 def files_neither_before_nor_head(folder, before, head_files):
     """Paths whose content is neither what they held before the run nor what the head defines."""
     plain, maps = expected_installation(head_files)
@@ -54,7 +40,7 @@ def files_neither_before_nor_head(folder, before, head_files):
         if path in plain and now.get(path) == plain[path]:
             continue
         # A failed run keeps its record of the files it placed, for the next run to skip.
-        if path == PLACED_RECORD and path not in before and _placed_files_are_the_heads(now, plain):
+        if path == PLACED_RECORD and path not in before and placed_record_names_the_heads_files(now, plain):
             continue
         if path in maps and path in now and not _archive_differences(Path(folder) / path, path, maps[path]):
             continue

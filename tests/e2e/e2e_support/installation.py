@@ -148,3 +148,21 @@ def _archive_differences(path, name, entry):
 def read_last(folder):
     data = (Path(folder) / ".last").read_bytes()
     return data.decode("utf-16-le")
+
+
+PLACED_RECORD = ".launcher-placed"
+
+
+def placed_record_names_the_heads_files(now, plain):
+    """Whether the record of placed files a failed run keeps names only files that hold the head's bytes.
+
+    now: a snapshot of the installation; plain: the head's plain files by path.
+    """
+    lines = now.get(PLACED_RECORD, b"").decode("utf-8").splitlines()
+    if not lines or not lines[0].startswith("placed "):
+        return False
+    for line in lines[1:]:
+        _sha, _size, path = line.split(" ", 2)
+        if now.get(path.lstrip("/")) != plain.get(path.lstrip("/")):
+            return False
+    return True
